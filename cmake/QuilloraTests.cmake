@@ -1,0 +1,44 @@
+# quillora_add_test_folder(kind)
+#   unit:    pure functions; links the protocol library (and the client library when built).
+#   gui:     real windows on the offscreen platform.
+#   e2e:     the client against the real server process.
+#   desktop: real windows under scripts/with-desktop (Xvfb, openbox, trayer).
+#   server:  the reference server's library and process.
+# Every test gets its own settings and data folders below the build tree.
+function(quillora_add_test_folder kind)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${kind}/tst_*.cpp)
+  foreach(source IN LISTS tests)
+    get_filename_component(name ${source} NAME_WE)
+    set(target ${kind}_${name})
+    add_executable(${target} ${source})
+    quillora_warnings(${target})
+    if(kind STREQUAL "server")
+      target_link_libraries(${target} PRIVATE quillora-server-lib Qt6::Test)
+      target_compile_definitions(${target} PRIVATE
+        QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>")
+    elseif(kind STREQUAL "unit" AND NOT QUILLORA_BUILD_CLIENT)
+      target_link_libraries(${target} PRIVATE quillora-protocol Qt6::Test)
+    else()
+      target_link_libraries(${target} PRIVATE quillora-testsupport)
+    endif()
+    if(kind STREQUAL "e2e")
+      target_compile_definitions(${target} PRIVATE
+        QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>")
+      add_dependencies(${target} quillora-server)
+    endif()
+
+    set(home ${CMAKE_CURRENT_BINARY_DIR}/home/${target})
+    file(MAKE_DIRECTORY ${home})
+    set(env "XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/run;QT_QPA_PLATFORM=offscreen")
+    set(timeout 120)
+    if(kind STREQUAL "desktop")
+      add_test(NAME ${target}
+               COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-desktop $<TARGET_FILE:${target}>)
+      set(env "XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/run;QT_QPA_PLATFORM=xcb")
+      set(timeout 180)
+    else()
+      add_test(NAME ${target} COMMAND ${target})
+    endif()
+    set_tests_properties(${target} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${timeout} LABELS ${kind})
+  endforeach()
+endfunction()

@@ -1,0 +1,176 @@
+#include "session/session.h"
+
+#include "session/protocol.h"
+
+#include <QHostAddress>
+
+namespace {
+
+bool parsePort(const QString& text, quint16* port)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const int value = text.toInt();
+    if (value < 1 || value > 65535)
+        return false;
+    *port = static_cast<quint16>(value);
+    return true;
+}
+
+} // namespace
+
+Session::Session(QObject* parent) : QObject(parent)
+{
+    m_socket.setObjectName(QStringLiteral("sckConnect"));
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(QuietMilliseconds);
+
+    connect(&m_socket, &QTcpSocket::stateChanged, this, &Session::stateChanged);
+    connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        post([this] {
+            if (isConnected())
+                emit connected();
+        });
+    });
+    connect(&m_socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &Session::onError);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
+    connect(&m_quiet, &QTimer::timeout, this, [this] { handOn(m_assembler.takeHeld()); });
+}
+
+int Session::state() const
+{
+    switch (m_socket.state()) {
+    case QAbstractSocket::UnconnectedState:
+        return Closed;
+    case QAbstractSocket::HostLookupState:
+        return Resolving;
+    case QAbstractSocket::ConnectingState:
+        return Connecting;
+    case QAbstractSocket::ConnectedState:
+        return ConnectedState;
+    case QAbstractSocket::BoundState:
+        return Open;
+    case QAbstractSocket::ListeningState:
+        return Listening;
+    case QAbstractSocket::ClosingState:
+        return Closing;
+    }
+    return Closed;
+}
+
+void Session::connectTo(const QString& host, const QString& port)
+{
+    close();
+    ++m_attempt;
+    m_failed = false;
+    quint16 portNumber = 0;
+    if (!parsePort(port, &portNumber)) {
+        m_failed = true;
+        const QString description =
+            QStringLiteral("Invalid port number: %1 (a number from 1 to 65535 is needed)")
+                .arg(port);
+        post([this, description] {
+            emit failed(QAbstractSocket::UnknownSocketError, description);
+        });
+        return;
+    }
+    m_socket.connectToHost(host, portNumber);
+}
+
+void Session::close()
+{
+    m_quiet.stop();
+    m_assembler.clear();
+    m_closing = true;
+    m_socket.abort();
+    m_closing = false;
+}
+
+bool Session::send(const QString& text)
+{
+    if (!isConnected())
+        return false;
+    const QByteArray bytes = protocol::encode(text);
+    if (m_socket.write(bytes) != bytes.size())
+        return false;
+    m_socket.flush();
+    return true;
+}
+
+QString Session::peerAddress() const
+{
+    QHostAddress address = m_socket.peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4)
+        address = QHostAddress(v4);
+    return address.toString();
+}
+
+quint16 Session::peerPort() const
+{
+    return m_socket.peerPort();
+}
+
+void Session::post(std::function<void()> event)
+{
+    const quint64 attempt = m_attempt;
+    QMetaObject::invokeMethod(
+        this,
+        [this, attempt, event = std::move(event)] {
+            if (attempt == m_attempt)
+                event();
+        },
+        Qt::QueuedConnection);
+}
+
+void Session::onReadyRead()
+{
+    const QByteArray chunk = m_socket.readAll();
+    MessageAssembler::Result result = m_assembler.feed(chunk);
+    for (const QByteArray& message : result.messages)
+        handOn(message);
+    if (result.droppedBytes > 0) {
+        const qsizetype bytes = result.droppedBytes;
+        post([this, bytes] { emit messageDropped(bytes); });
+    }
+    if (m_assembler.holding())
+        m_quiet.start();
+    else
+        m_quiet.stop();
+}
+
+void Session::handOn(const QByteArray& message)
+{
+    if (message.isEmpty())
+        return;
+    // Decoded now, queued for the dispatcher: handlers may open modal boxes, and the
+    // next message must not wait for them.
+    const QString text = protocol::decode(message);
+    post([this, text] { emit messageReceived(text); });
+}
+
+void Session::onError(QAbstractSocket::SocketError error)
+{
+    // The peer closing the connection is the Close event, not an error.
+    if (error == QAbstractSocket::RemoteHostClosedError || m_closing)
+        return;
+    m_failed = true;
+    const QString description = m_socket.errorString();
+    post([this, error, description] { emit failed(static_cast<int>(error), description); });
+}
+
+void Session::onDisconnected()
+{
+    if (m_closing || m_failed)
+        return;
+    // Whatever was still held is complete now.
+    m_quiet.stop();
+    handOn(m_assembler.takeHeld());
+    post([this] { emit peerClosed(); });
+}

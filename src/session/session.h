@@ -1,0 +1,62 @@
+#pragma once
+
+#include "session/messageassembler.h"
+
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+
+// The one connection to the server. It turns the socket's signals into the classic
+// events (Connect, Close, Error, data arrival), each delivered queued so that a handler
+// never runs inside the socket's own signal, and assembles received data into messages.
+class Session final : public QObject {
+    Q_OBJECT
+public:
+    // The classic state numbers; only Closed and Connected are relied on.
+    enum State { Closed = 0, Open = 1, Listening = 2, Resolving = 4, Connecting = 6,
+                 ConnectedState = 7, Closing = 8 };
+
+    explicit Session(QObject* parent = nullptr);
+
+    int state() const;
+    bool isConnected() const { return state() == ConnectedState; }
+
+    // Abandons any earlier attempt or connection and starts a new attempt. A port that
+    // is not a number from 1 to 65535 fails through the Error event.
+    void connectTo(const QString& host, const QString& port);
+
+    // Closes whatever is open; raises no Close event.
+    void close();
+
+    // Sends exactly the text, nothing added. False when it could not be sent.
+    bool send(const QString& text);
+
+    QString peerAddress() const;
+    quint16 peerPort() const;
+
+    // How long a held reply waits for more data before it counts as complete.
+    static constexpr int QuietMilliseconds = 30;
+
+signals:
+    void connected();
+    void peerClosed();
+    void failed(int number, const QString& description);
+    void stateChanged();
+    void messageReceived(const QString& message);
+    void messageDropped(qsizetype bytes);
+
+private:
+    void onReadyRead();
+    void onError(QAbstractSocket::SocketError error);
+    void onDisconnected();
+    void handOn(const QByteArray& message);
+    void post(std::function<void()> event);
+
+    QTcpSocket m_socket;
+    MessageAssembler m_assembler;
+    QTimer m_quiet;
+    quint64 m_attempt = 0;     // events of an abandoned attempt are not delivered
+    bool m_closing = false;    // a local close raises no Close event
+    bool m_failed = false;     // after an Error event no Close event follows
+};

@@ -1,0 +1,68 @@
+#include "settings/settingsstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace SettingsStore {
+
+namespace {
+
+const QString Application = QStringLiteral("Quillora");
+const QString Section = QStringLiteral("Settings");
+
+QSettings openStore()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, Application, Application);
+}
+
+// The store holds the password in plain text: make sure only its owner can read it,
+// before anything is written into it.
+bool ensurePrivateFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath()))
+        return false;
+    if (!info.exists()) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            return false;
+        file.close();
+    }
+    return QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace
+
+QString GetSetting(const QString& key)
+{
+    const QSettings store = openStore();
+    const QVariant value = store.value(Section + QLatin1Char('/') + key);
+    // A hand-edited value with an unquoted comma reads back as a list; keep it as text.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1String(", "));
+    return value.toString();
+}
+
+bool SaveSetting(const QString& key, const QString& value)
+{
+    QSettings store = openStore();
+    if (!ensurePrivateFile(store.fileName()))
+        return false;
+    store.setValue(Section + QLatin1Char('/') + key, value);
+    store.sync();
+    return store.status() == QSettings::NoError;
+}
+
+bool isOn(const QString& value)
+{
+    return value == QLatin1String("True");
+}
+
+QString location()
+{
+    return openStore().fileName();
+}
+
+} // namespace SettingsStore

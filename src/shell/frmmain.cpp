@@ -1,0 +1,246 @@
+#include "shell/frmmain.h"
+
+#include "session/dispatcher.h"
+#include "session/modvariables.h"
+#include "settings/modinitialize.h"
+#include "shell/forms.h"
+#include "shell/twips.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTextCursor>
+#include <QTime>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString DesignCaption = QStringLiteral("Quillora Client");
+
+QFont fixedPitchFont()
+{
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setPointSizeF(8.25);
+    return font;
+}
+
+} // namespace
+
+FrmMain* frmMain()
+{
+    return forms::instance<FrmMain>();
+}
+
+FrmMain::FrmMain()
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    setWindowTitle(DesignCaption);
+    buildControls();
+    buildMenus();
+    buildStatusBar();
+    setFixedSize(twips(WidthTwips), twips(ShortHeightTwips));
+
+    connect(&m_session, &Session::stateChanged, this, &FrmMain::timerConnected_Timer);
+    connect(&m_session, &Session::connected, this, &FrmMain::sckConnect_Connect);
+    connect(&m_session, &Session::peerClosed, this, &FrmMain::sckConnect_Close);
+    connect(&m_session, &Session::failed, this, &FrmMain::sckConnect_Error);
+    connect(&m_session, &Session::messageReceived, this, &sckConnect_DataArrival);
+    connect(&m_session, &Session::messageDropped, this, [this](qsizetype bytes) {
+        txtOut(QStringLiteral("Dropped a message of %1 bytes: larger than 16 MiB.").arg(bytes));
+    });
+}
+
+void FrmMain::Form_Load()
+{
+    modVariables().ClientVersion = QStringLiteral("0.9");
+    modVariables().RequiredServerVersion = QStringLiteral("0.92");
+    setWindowTitle(DesignCaption + QLatin1Char(' ') + modVariables().ClientVersion);
+    statusPanel[0]->setText(QStringLiteral("Not connected"));
+    statusPanel[1]->setText(QString());
+    timerConnected_Timer();
+    txtOut(QStringLiteral("Applicationen started."));
+    ApplyStartupSettings();
+}
+
+FrmMain::~FrmMain()
+{
+    forms::release(this);
+}
+
+void FrmMain::buildControls()
+{
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(8, 6, 8, 6);
+    layout->setSpacing(5);
+
+    lblInformation = new QLabel(
+        QStringLiteral("Quillora Client will connect to the Quillora server. Please provide the "
+                       "correct IP adress and port number to the server."),
+        central);
+    lblInformation->setObjectName(QStringLiteral("lblInformation"));
+    lblInformation->setWordWrap(true);
+    layout->addWidget(lblInformation);
+
+    auto* fields = new QGridLayout;
+    fields->setHorizontalSpacing(8);
+    fields->setVerticalSpacing(4);
+    const std::array<QString, 2> captions{QStringLiteral("IP Adress"), QStringLiteral("Port")};
+    for (int i = 0; i < 2; ++i) {
+        lblInfo[i] = new QLabel(captions[i], central);
+        lblInfo[i]->setObjectName(QStringLiteral("lblInfo_%1").arg(i));
+        txtDebug[i] = new QLineEdit(central);
+        txtDebug[i]->setObjectName(QStringLiteral("txtDebug_%1").arg(i));
+        txtDebug[i]->setFont(fixedPitchFont());
+        lblInfo[i]->setBuddy(txtDebug[i]);
+        fields->addWidget(lblInfo[i], i, 0);
+        fields->addWidget(txtDebug[i], i, 1);
+    }
+    layout->addLayout(fields);
+
+    auto* buttons = new QHBoxLayout;
+    chkDebug = new QCheckBox(QStringLiteral("View debug window"), central);
+    chkDebug->setObjectName(QStringLiteral("chkDebug"));
+    connect(chkDebug, &QCheckBox::clicked, this, &FrmMain::chkDebug_Click);
+    buttons->addWidget(chkDebug);
+    buttons->addStretch(1);
+    const std::array<QString, 2> buttonCaptions{QStringLiteral("&Connect"),
+                                                QStringLiteral("&Disconnect")};
+    for (int i = 0; i < 2; ++i) {
+        cmdConnect[i] = new QPushButton(buttonCaptions[i], central);
+        cmdConnect[i]->setObjectName(QStringLiteral("cmdConnect_%1").arg(i));
+        connect(cmdConnect[i], &QPushButton::clicked, this, [this, i] { cmdConnect_Click(i); });
+        buttons->addWidget(cmdConnect[i]);
+    }
+    cmdConnect[1]->setEnabled(false);
+    layout->addLayout(buttons);
+
+    txtInput = new QPlainTextEdit(central);
+    txtInput->setObjectName(QStringLiteral("txtInput"));
+    txtInput->setReadOnly(true);
+    txtInput->setFont(fixedPitchFont());
+    txtInput->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtInput->setVisible(false);
+    layout->addWidget(txtInput, 1);
+    layout->addStretch(0);
+
+    setTabOrder(txtDebug[0], txtDebug[1]);
+    setTabOrder(txtDebug[1], chkDebug);
+    setTabOrder(chkDebug, cmdConnect[0]);
+    setTabOrder(cmdConnect[0], cmdConnect[1]);
+    setTabOrder(cmdConnect[1], txtInput);
+    setCentralWidget(central);
+}
+
+void FrmMain::buildMenus()
+{
+    auto makeAction = [this](const char* name, const QString& caption, const QKeySequence& key) {
+        auto* action = new QAction(caption, this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        return action;
+    };
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    FileExit = makeAction("FileExit", QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_X));
+    file->addAction(FileExit);
+    connect(FileExit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    tools->setObjectName(QStringLiteral("mnuTools"));
+    ToolsMinimizeToTray = makeAction("ToolsMinimizeToTray", QStringLiteral("&Minimize to tray"),
+                                     QKeySequence(Qt::Key_F12));
+    ToolAddEditContacts = makeAction("ToolAddEditContacts", QStringLiteral("Add/&Edit contacts"),
+                                     QKeySequence(Qt::CTRL | Qt::Key_E));
+    ToolsSettings =
+        makeAction("ToolsSettings", QStringLiteral("&Settings"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    tools->addAction(ToolsMinimizeToTray);
+    tools->addAction(ToolAddEditContacts);
+    tools->addSeparator()->setObjectName(QStringLiteral("ToolsSep1"));
+    tools->addAction(ToolsSettings);
+    connect(ToolsMinimizeToTray, &QAction::triggered, this, &FrmMain::MinimizeToTray);
+
+    StatisticsStatistics =
+        makeAction("StatisticsStatistics", QStringLiteral("S&tatistics"), QKeySequence());
+    menuBar()->addAction(StatisticsStatistics);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    HelpQuilloraHelp = makeAction("HelpQuilloraHelp", QStringLiteral("&Quillora Help"),
+                                  QKeySequence(Qt::Key_F1));
+    HelpQuilloraHelp->setEnabled(false);
+    HelpHomepage = makeAction("HelpHomepage", QStringLiteral("Quillora &Homepage"),
+                              QKeySequence(Qt::CTRL | Qt::Key_H));
+    HelpAbout =
+        makeAction("HelpAbout", QStringLiteral("&About"), QKeySequence(Qt::CTRL | Qt::Key_A));
+    help->addAction(HelpQuilloraHelp);
+    help->addAction(HelpHomepage);
+    help->addSeparator()->setObjectName(QStringLiteral("HelpSep1"));
+    help->addAction(HelpAbout);
+}
+
+void FrmMain::buildStatusBar()
+{
+    for (int i = 0; i < 2; ++i) {
+        statusPanel[i] = new QLabel(this);
+        statusPanel[i]->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i + 1));
+        statusPanel[i]->setFixedWidth(twips(PanelWidthTwips));
+        statusPanel[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        statusBar()->addWidget(statusPanel[i]);
+    }
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setSizeGripEnabled(false);
+}
+
+void FrmMain::txtOut(const QString& strInput)
+{
+    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm")) +
+                         QLatin1Char(' ') + strInput + QLatin1Char('\n');
+    QTextCursor cursor(txtInput->document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertText(line);
+}
+
+QStringList FrmMain::logLines() const
+{
+    QStringList lines = txtInput->toPlainText().split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+void FrmMain::chkDebug_Click()
+{
+    const bool show = chkDebug->isChecked();
+    txtInput->setVisible(show);
+    setFixedHeight(twips(show ? TallHeightTwips : ShortHeightTwips));
+}
+
+void FrmMain::MinimizeToTray()
+{
+    txtOut(QStringLiteral("Minimize to tray."));
+    m_hiddenInTray = true;
+    hide();
+}
+
+void FrmMain::closeEvent(QCloseEvent* event)
+{
+    // Unload: close the connection, then every other window, then this one.
+    if (!m_unloaded) {
+        m_unloaded = true;
+        m_session.close();
+        forms::release(this);
+        forms::unloadAll();
+    }
+    event->accept();
+}

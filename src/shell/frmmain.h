@@ -1,0 +1,83 @@
+#pragma once
+
+#include "session/session.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <array>
+
+// The main window: connection fields and buttons, the debug log pane, the status bar
+// and the menus. Constructing it is the client's start (its load handler); closing it
+// unloads every window and ends the client.
+class FrmMain final : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int ShortHeightTwips = 3165;
+    static constexpr int TallHeightTwips = 5955;
+    static constexpr int WidthTwips = 5700;
+    static constexpr int PanelWidthTwips = 2340;
+
+    FrmMain();
+    ~FrmMain() override;
+
+    // Load: versions, caption, status bar, first log line, then the stored settings.
+    void Form_Load();
+
+    // Writes one log line, newest first: "HH:MM " + the text.
+    void txtOut(const QString& strInput);
+
+    // 0 connects to the address and port fields, 1 disconnects, anything else nothing.
+    void cmdConnect_Click(int index);
+
+    // Takes the window off the screen; the tray icon stays as the way back.
+    void MinimizeToTray();
+
+    Session& sckConnect() { return m_session; }
+    bool isHiddenInTray() const { return m_hiddenInTray; }
+
+    // The log pane's lines, newest first.
+    QStringList logLines() const;
+
+    std::array<QLineEdit*, 2> txtDebug{};
+    std::array<QPushButton*, 2> cmdConnect{};
+    std::array<QLabel*, 2> lblInfo{};
+    QLabel* lblInformation = nullptr;
+    QCheckBox* chkDebug = nullptr;
+    QPlainTextEdit* txtInput = nullptr;
+    std::array<QLabel*, 2> statusPanel{};
+
+    QAction* FileExit = nullptr;
+    QAction* ToolsMinimizeToTray = nullptr;
+    QAction* ToolAddEditContacts = nullptr;
+    QAction* ToolsSettings = nullptr;
+    QAction* StatisticsStatistics = nullptr;
+    QAction* HelpQuilloraHelp = nullptr;
+    QAction* HelpHomepage = nullptr;
+    QAction* HelpAbout = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void buildStatusBar();
+    void chkDebug_Click();
+
+    // Session controller: the socket's events and the mirroring of its state.
+    void sckConnect_Connect();
+    void sckConnect_Close();
+    void sckConnect_Error(int number, const QString& description);
+    void timerConnected_Timer();
+
+    Session m_session;
+    bool m_unloaded = false;
+    bool m_hiddenInTray = false;
+};
+
+FrmMain* frmMain();
