@@ -1,0 +1,127 @@
+#include "testsupport.h"
+
+#include "session/modvariables.h"
+#include "shell/forms.h"
+#include "shell/frmmain.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTest>
+
+namespace testsupport {
+
+QList<MsgBoxCall>& boxes()
+{
+    static QList<MsgBoxCall> list;
+    return list;
+}
+
+Environment::Environment()
+{
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    unloadAllWindows();
+    resetModVariables();
+    boxes().clear();
+    setMsgBoxHandler([](const MsgBoxCall& call) { boxes().append(call); });
+}
+
+Environment::~Environment()
+{
+    unloadAllWindows();
+    resetModVariables();
+    setMsgBoxHandler({});
+}
+
+QString Environment::settingsFile() const
+{
+    return m_dir.filePath(QStringLiteral("Quillora/Quillora.conf"));
+}
+
+void unloadAllWindows()
+{
+    forms::unloadAll();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void storeSetting(const QString& key, const QString& value)
+{
+    QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillora"),
+                    QStringLiteral("Quillora"));
+    store.setValue(QStringLiteral("Settings/") + key, value);
+    store.sync();
+}
+
+LoopbackServer::LoopbackServer()
+{
+    m_server.listen(QHostAddress::LocalHost, 0);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            if (m_client)
+                m_client->abort();
+            m_client = socket;
+            m_clientGone = false;
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            connect(socket, &QTcpSocket::readyRead, this,
+                    [this, socket] { m_received.append(socket->readAll()); });
+            connect(socket, &QTcpSocket::disconnected, this, [this] { m_clientGone = true; });
+        }
+    });
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    if (m_client)
+        m_client->abort();
+}
+
+bool LoopbackServer::waitForClient(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return !m_client.isNull(); }, timeoutMs);
+}
+
+void LoopbackServer::send(const QByteArray& bytes)
+{
+    if (!m_client)
+        return;
+    m_client->write(bytes);
+    m_client->flush();
+    (void)QTest::qWaitFor([this] { return !m_client || m_client->bytesToWrite() == 0; }, 5000);
+}
+
+bool LoopbackServer::waitForReceived(qsizetype n, int timeoutMs)
+{
+    return QTest::qWaitFor([this, n] { return m_received.size() >= n; }, timeoutMs);
+}
+
+void LoopbackServer::closeClient()
+{
+    if (m_client)
+        m_client->disconnectFromHost();
+}
+
+bool LoopbackServer::waitForDisconnect(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return m_clientGone || !m_client; }, timeoutMs);
+}
+
+} // namespace testsupport
+
+namespace testsupport {
+
+bool connectMainWindow(LoopbackServer& server)
+{
+    FrmMain* main = frmMain();
+    main->txtDebug[0]->setText(QStringLiteral("127.0.0.1"));
+    main->txtDebug[1]->setText(server.portText());
+    main->cmdConnect_Click(0);
+    if (!server.waitForClient())
+        return false;
+    return QTest::qWaitFor([main] { return main->sckConnect().isConnected(); }, 5000) &&
+           QTest::qWaitFor(
+               [main] { return main->statusPanel[0]->text() == QLatin1String("Connected"); },
+               5000);
+}
+
+} // namespace testsupport

@@ -1,0 +1,80 @@
+#pragma once
+
+// Shared test fixtures: an isolated settings store, recorded message boxes, a clean
+// window registry between cases, and a loopback peer that sends and records exact bytes.
+
+#include "shell/msgbox.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace testsupport {
+
+// Every message box shown since the last reset, in order.
+QList<MsgBoxCall>& boxes();
+
+// Points the settings store at a fresh temporary folder, records message boxes
+// instead of showing them, and resets the shared variables and the window registry.
+// Construct one per test case (init) and destroy it in cleanup.
+class Environment {
+public:
+    Environment();
+    ~Environment();
+    Environment(const Environment&) = delete;
+    Environment& operator=(const Environment&) = delete;
+
+    QString settingsFolder() const { return m_dir.path(); }
+    QString settingsFile() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Unloads every window and lets Qt delete them now.
+void unloadAllWindows();
+
+// Writes a key of the store directly (as a stored file of an earlier run would hold it).
+void storeSetting(const QString& key, const QString& value);
+
+// A server on 127.0.0.1 with an OS-chosen port and one client at a time.
+class LoopbackServer : public QObject {
+    Q_OBJECT
+public:
+    LoopbackServer();
+    ~LoopbackServer() override;
+
+    quint16 port() const { return m_server.serverPort(); }
+    QString portText() const { return QString::number(port()); }
+
+    bool waitForClient(int timeoutMs = 5000);
+    bool hasClient() const { return !m_client.isNull(); }
+
+    // Writes the bytes as one packet and waits until they have left.
+    void send(const QByteArray& bytes);
+    // Waits until at least n bytes have been received in all.
+    bool waitForReceived(qsizetype n, int timeoutMs = 5000);
+    QByteArray received() const { return m_received; }
+    void clearReceived() { m_received.clear(); }
+
+    void closeClient();
+    bool waitForDisconnect(int timeoutMs = 5000);
+    void stopListening() { m_server.close(); }
+
+private:
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_client;
+    QByteArray m_received;
+    bool m_clientGone = false;
+};
+
+// Fills the main window's fields with the server's address and port, connects, and
+// waits until the Connect event has been handled.
+bool connectMainWindow(LoopbackServer& server);
+
+} // namespace testsupport
