@@ -12,15 +12,26 @@ namespace {
 const QString Application = QStringLiteral("Quillora");
 const QString Section = QStringLiteral("Settings");
 
+// On Windows the registry key that earlier runs wrote; elsewhere an INI file
+// Quillora/Quillora.conf in the user's configuration folder.
 QSettings openStore()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, Application, Application);
+#ifdef Q_OS_WIN
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                     QStringLiteral("VB and VBA Program Settings"), Application);
+#else
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, Application, Application);
+#endif
 }
 
 // The store holds the password in plain text: make sure only its owner can read it,
 // before anything is written into it.
 bool ensurePrivateFile(const QString& path)
 {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return true;
+#endif
     const QFileInfo info(path);
     if (!QDir().mkpath(info.absolutePath()))
         return false;
@@ -40,7 +51,7 @@ QString GetSetting(const QString& key)
     const QSettings store = openStore();
     const QVariant value = store.value(Section + QLatin1Char('/') + key);
     // A hand-edited value with an unquoted comma reads back as a list; keep it as text.
-    if (value.typeId() == QMetaType::QStringList)
+    if (value.typeId() == QMetaType::QStringList || value.typeId() == QMetaType::QVariantList)
         return value.toStringList().join(QLatin1String(", "));
     return value.toString();
 }

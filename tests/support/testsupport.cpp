@@ -18,7 +18,7 @@ QList<MsgBoxCall>& boxes()
 
 Environment::Environment()
 {
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     unloadAllWindows();
     resetModVariables();
     boxes().clear();
@@ -47,7 +47,7 @@ void unloadAllWindows()
 
 void storeSetting(const QString& key, const QString& value)
 {
-    QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillora"),
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillora"),
                     QStringLiteral("Quillora"));
     store.setValue(QStringLiteral("Settings/") + key, value);
     store.sync();
