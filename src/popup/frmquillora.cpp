@@ -3,6 +3,7 @@
 #include "popup/countdown.h"
 #include "session/modvariables.h"
 #include "settings/settingsstore.h"
+#include "shell/fonts.h"
 #include "shell/forms.h"
 #include "shell/twips.h"
 
@@ -82,11 +83,7 @@ QLabel* FrmQuillora::makeLabel(const char* name, const QString& text, int left, 
     auto* label = new QLabel(text, this);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(twips(left), twips(top), twips(width), twips(height));
-    QFont font = QGuiApplication::font();
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    label->setFont(font);
+    label->setFont(designFont(pointSize, bold));
     label->setAlignment(alignment);
     label->setAttribute(Qt::WA_TranslucentBackground);
     label->setAutoFillBackground(false);

@@ -3,6 +3,7 @@
 #include "session/dispatcher.h"
 #include "session/modvariables.h"
 #include "settings/modinitialize.h"
+#include "shell/fonts.h"
 #include "shell/forms.h"
 #include "shell/twips.h"
 
@@ -19,15 +20,6 @@
 namespace {
 
 const QString DesignCaption = QStringLiteral("Quillora Client");
-
-QFont fixedPitchFont()
-{
-    QFont font(QStringLiteral("Courier New"));
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    font.setPointSizeF(8.25);
-    return font;
-}
 
 } // namespace
 
