@@ -76,9 +76,8 @@ FrmQuillora::~FrmQuillora()
     forms::release(this);
 }
 
-QLabel* FrmQuillora::makeLabel(const char* name, const QString& text, int left, int top,
-                               int width, int height, qreal pointSize, bool bold,
-                               Qt::Alignment alignment)
+QLabel* FrmQuillora::makeLabel(const char* name, const QString& text, int left, int top, int width,
+                               int height, qreal pointSize, bool bold, Qt::Alignment alignment)
 {
     auto* label = new QLabel(text, this);
     label->setObjectName(QLatin1String(name));
@@ -172,7 +171,8 @@ bool FrmQuillora::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == lblNail && event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton && lblNail->rect().contains(mouse->position().toPoint())) {
+        if (mouse->button() == Qt::LeftButton &&
+            lblNail->rect().contains(mouse->position().toPoint())) {
             lblNail_Click();
             return true;
         }

@@ -74,9 +74,8 @@ void Session::connectTo(const QString& host, const QString& port)
         const QString description =
             QStringLiteral("Invalid port number: %1 (a number from 1 to 65535 is needed)")
                 .arg(port);
-        post([this, description] {
-            emit failed(QAbstractSocket::UnknownSocketError, description);
-        });
+        post(
+            [this, description] { emit failed(QAbstractSocket::UnknownSocketError, description); });
         return;
     }
     m_socket.connectToHost(host, portNumber);

@@ -14,8 +14,15 @@ class Session final : public QObject {
     Q_OBJECT
 public:
     // The classic state numbers; only Closed and Connected are relied on.
-    enum State { Closed = 0, Open = 1, Listening = 2, Resolving = 4, Connecting = 6,
-                 ConnectedState = 7, Closing = 8 };
+    enum State {
+        Closed = 0,
+        Open = 1,
+        Listening = 2,
+        Resolving = 4,
+        Connecting = 6,
+        ConnectedState = 7,
+        Closing = 8
+    };
 
     explicit Session(QObject* parent = nullptr);
 
@@ -56,7 +63,7 @@ private:
     QTcpSocket m_socket;
     MessageAssembler m_assembler;
     QTimer m_quiet;
-    quint64 m_attempt = 0;     // events of an abandoned attempt are not delivered
-    bool m_closing = false;    // a local close raises no Close event
-    bool m_failed = false;     // after an Error event no Close event follows
+    quint64 m_attempt = 0;  // events of an abandoned attempt are not delivered
+    bool m_closing = false; // a local close raises no Close event
+    bool m_failed = false;  // after an Error event no Close event follows
 };

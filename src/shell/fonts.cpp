@@ -14,9 +14,9 @@ void registerSubstitutes()
                                    {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
                                     QStringLiteral("Liberation Sans"), QStringLiteral("Helvetica"),
                                     QStringLiteral("DejaVu Sans")});
-        QFont::insertSubstitutions(FixedFamily,
-                                   {QStringLiteral("Liberation Mono"),
-                                    QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
+        QFont::insertSubstitutions(FixedFamily, {QStringLiteral("Liberation Mono"),
+                                                 QStringLiteral("DejaVu Sans Mono"),
+                                                 QStringLiteral("Monospace")});
         return true;
     }();
     Q_UNUSED(done)

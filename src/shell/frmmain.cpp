@@ -31,8 +31,9 @@ FrmMain* frmMain()
 FrmMain::FrmMain()
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
 
     setWindowTitle(DesignCaption);
     buildControls();
@@ -154,8 +155,8 @@ void FrmMain::buildMenus()
                                      QKeySequence(Qt::Key_F12));
     ToolAddEditContacts = makeAction("ToolAddEditContacts", QStringLiteral("Add/&Edit contacts"),
                                      QKeySequence(Qt::CTRL | Qt::Key_E));
-    ToolsSettings =
-        makeAction("ToolsSettings", QStringLiteral("&Settings"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    ToolsSettings = makeAction("ToolsSettings", QStringLiteral("&Settings"),
+                               QKeySequence(Qt::CTRL | Qt::Key_S));
     tools->addAction(ToolsMinimizeToTray);
     tools->addAction(ToolAddEditContacts);
     tools->addSeparator()->setObjectName(QStringLiteral("ToolsSep1"));
@@ -168,8 +169,8 @@ void FrmMain::buildMenus()
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    HelpQuilloraHelp = makeAction("HelpQuilloraHelp", QStringLiteral("&Quillora Help"),
-                                  QKeySequence(Qt::Key_F1));
+    HelpQuilloraHelp =
+        makeAction("HelpQuilloraHelp", QStringLiteral("&Quillora Help"), QKeySequence(Qt::Key_F1));
     HelpQuilloraHelp->setEnabled(false);
     HelpHomepage = makeAction("HelpHomepage", QStringLiteral("Quillora &Homepage"),
                               QKeySequence(Qt::CTRL | Qt::Key_H));
@@ -196,8 +197,8 @@ void FrmMain::buildStatusBar()
 
 void FrmMain::txtOut(const QString& strInput)
 {
-    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm")) +
-                         QLatin1Char(' ') + strInput + QLatin1Char('\n');
+    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') +
+                         strInput + QLatin1Char('\n');
     QTextCursor cursor(txtInput->document());
     cursor.movePosition(QTextCursor::Start);
     cursor.insertText(line);

@@ -60,10 +60,14 @@ private slots:
     {
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("greeting");
-        QTest::newRow("stored password") << "s3cret pass" << "Welcome to Quillora Server [0.92]";
-        QTest::newRow("newer version") << "x" << "Welcome [1.0]";
-        QTest::newRow("CR LF after version") << "x" << "Welcome [0.92]\r\n";
-        QTest::newRow("no password") << "" << "Welcome [0.93]";
+        QTest::newRow("stored password") << "s3cret pass"
+                                         << "Welcome to Quillora Server [0.92]";
+        QTest::newRow("newer version") << "x"
+                                       << "Welcome [1.0]";
+        QTest::newRow("CR LF after version") << "x"
+                                             << "Welcome [0.92]\r\n";
+        QTest::newRow("no password") << ""
+                                     << "Welcome [0.93]";
     }
     void greetingSendsPassword()
     {
@@ -95,9 +99,12 @@ private slots:
         QTest::newRow("no bracket") << "Welcome to Quillora Server"
                                     << "You are currently using a older version that is not "
                                        "compatible.";
-        QTest::newRow("0.9") << "Welcome [0.9]" << "You are currently using 0.9";
-        QTest::newRow("0.100") << "Welcome [0.100]" << "You are currently using 0.100";
-        QTest::newRow("bracket last") << "Welcome [" << "You are currently using ";
+        QTest::newRow("0.9") << "Welcome [0.9]"
+                             << "You are currently using 0.9";
+        QTest::newRow("0.100") << "Welcome [0.100]"
+                               << "You are currently using 0.100";
+        QTest::newRow("bracket last") << "Welcome ["
+                                      << "You are currently using ";
     }
     void rejectedGreetings()
     {
@@ -158,8 +165,8 @@ private slots:
         QTRY_VERIFY(popUp() && popUp()->isVisible());
         QCOMPARE(messages(main).first(), call);
         QCOMPARE(popUp()->lblNumberCalling->text(), QString("555-0100"));
-        QCOMPARE(details(popUp()), (QStringList{"Ann Smith", "No data", "No data", "No data",
-                                                "No data", "No data"}));
+        QCOMPARE(details(popUp()),
+                 (QStringList{"Ann Smith", "No data", "No data", "No data", "No data", "No data"}));
 
         // A second call while it is open overwrites only what it sends.
         const QString time = popUp()->lblTimeOfCall->text();
@@ -213,8 +220,8 @@ private slots:
         QVERIFY(main);
         QByteArray reply = "STATS:CNTS;";
         for (int i = 0; i < 3000; ++i)
-            reply += "#01Contact " + QByteArray::number(i) + ",555-" + QByteArray::number(i) +
-                     ",a@b.c,";
+            reply +=
+                "#01Contact " + QByteArray::number(i) + ",555-" + QByteArray::number(i) + ",a@b.c,";
         // Three pieces a few milliseconds apart, then a ping right behind.
         const qsizetype third = reply.size() / 3;
         server->send(reply.left(third));

@@ -65,11 +65,13 @@ private slots:
         // Defaults are not written back by the start-up loader.
         QCOMPARE(GetSetting(SettingsStore::ClientServerIP), QString());
 
-        const QList<QPair<QAction*, QString>> shortcuts{
-            {main->FileExit, "Ctrl+X"},          {main->ToolsMinimizeToTray, "F12"},
-            {main->ToolAddEditContacts, "Ctrl+E"}, {main->ToolsSettings, "Ctrl+S"},
-            {main->HelpQuilloraHelp, "F1"},       {main->HelpHomepage, "Ctrl+H"},
-            {main->HelpAbout, "Ctrl+A"}};
+        const QList<QPair<QAction*, QString>> shortcuts{{main->FileExit, "Ctrl+X"},
+                                                        {main->ToolsMinimizeToTray, "F12"},
+                                                        {main->ToolAddEditContacts, "Ctrl+E"},
+                                                        {main->ToolsSettings, "Ctrl+S"},
+                                                        {main->HelpQuilloraHelp, "F1"},
+                                                        {main->HelpHomepage, "Ctrl+H"},
+                                                        {main->HelpAbout, "Ctrl+A"}};
         for (const auto& [action, key] : shortcuts)
             QCOMPARE(action->shortcut().toString(), key);
         QVERIFY(!main->HelpQuilloraHelp->isEnabled());
@@ -84,7 +86,8 @@ private slots:
     {
         FrmMain* main = frmMain();
         main->show();
-        QTest::mouseClick(main->chkDebug, Qt::LeftButton, {}, QPoint(4, main->chkDebug->height() / 2));
+        QTest::mouseClick(main->chkDebug, Qt::LeftButton, {},
+                          QPoint(4, main->chkDebug->height() / 2));
         QVERIFY(main->chkDebug->isChecked());
         QCOMPARE(main->height(), twips(5955));
         QVERIFY(main->txtInput->isVisible());
@@ -176,9 +179,9 @@ private slots:
                                             "* Make sure that the port is correct.",
                                             "* Only IP or hostname are valid input."}));
         const QString description = lines[3].mid(13);
-        QCOMPARE(messages(main).mid(0, 3),
-                 (QStringList{"Disconnected.", "Error: 0 Description: " + description,
-                              "Connecting."}));
+        QCOMPARE(
+            messages(main).mid(0, 3),
+            (QStringList{"Disconnected.", "Error: 0 Description: " + description, "Connecting."}));
         QTest::qWait(50);
         QCOMPARE(messages(main).count("Disconnected."), 1);
         checkDisconnectedLook(main);

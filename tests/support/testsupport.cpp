@@ -120,8 +120,7 @@ bool connectMainWindow(LoopbackServer& server)
         return false;
     return QTest::qWaitFor([main] { return main->sckConnect().isConnected(); }, 5000) &&
            QTest::qWaitFor(
-               [main] { return main->statusPanel[0]->text() == QLatin1String("Connected"); },
-               5000);
+               [main] { return main->statusPanel[0]->text() == QLatin1String("Connected"); }, 5000);
 }
 
 } // namespace testsupport

@@ -45,13 +45,11 @@ private slots:
         QTest::newRow("0.92a") << "Welcome [0.92a]" << true << "0.92a" << true;
         QTest::newRow("0.9") << "Welcome [0.9]" << true << "0.9" << false;
         QTest::newRow("0.100 compares as text") << "Welcome [0.100]" << true << "0.100" << false;
-        QTest::newRow("CR LF after bracket")
-            << "Welcome [0.92]\r\n" << true << "0.92]\r" << true;
+        QTest::newRow("CR LF after bracket") << "Welcome [0.92]\r\n" << true << "0.92]\r" << true;
         QTest::newRow("no bracket") << "Welcome to the server" << false << "" << false;
         QTest::newRow("bracket last") << "Welcome [" << true << "" << false;
         QTest::newRow("bracket then one character") << "Welcome [x" << true << "" << false;
-        QTest::newRow("first bracket counts") << "Welcome [a] [0.92]" << true << "a] [0.92"
-                                              << true;
+        QTest::newRow("first bracket counts") << "Welcome [a] [0.92]" << true << "a] [0.92" << true;
     }
     void greetingVersion()
     {
@@ -77,9 +75,8 @@ private slots:
         QTest::addColumn<QString>("call");
         QTest::addColumn<QStringList>("fields");
         QTest::newRow("prefix only") << "CALL_:" << QStringList{"CALL_:"};
-        QTest::newRow("three fields")
-            << "CALL_:2026-12-06 10:00,555-1234,Ann" << QStringList{"CALL_:2026-12-06 10:00",
-                                                                   "555-1234", "Ann"};
+        QTest::newRow("three fields") << "CALL_:2026-12-06 10:00,555-1234,Ann"
+                                      << QStringList{"CALL_:2026-12-06 10:00", "555-1234", "Ann"};
         QTest::newRow("empty fields kept") << "CALL_:,,x," << QStringList{"CALL_:", "", "x", ""};
         QTest::newRow("Ping! removed everywhere")
             << "CALL_:Ping!,5Ping!5,AnPing!n" << QStringList{"CALL_:", "55", "Ann"};
