@@ -10,6 +10,8 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -40,6 +42,8 @@ FrmMain::FrmMain()
     buildMenus();
     buildStatusBar();
     setFixedSize(twips(WidthTwips), twips(ShortHeightTwips));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     connect(&m_session, &Session::stateChanged, this, &FrmMain::timerConnected_Timer);
     connect(&m_session, &Session::connected, this, &FrmMain::sckConnect_Connect);
