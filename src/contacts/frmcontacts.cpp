@@ -29,11 +29,13 @@ const std::array<const char*, 7> ContactCaptions{
 const std::array<const char*, 6> ContactButtonCaptions{"New contact", "Save",   "< Back",
                                                        "Next >",      "Cancel", "Edit"};
 
-QString indexedName(const char* name, int index) {
+QString indexedName(const char* name, int index)
+{
     return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index);
 }
 
-QPushButton* makeButton(const QString& caption, const QString& name, QWidget* parent) {
+QPushButton* makeButton(const QString& caption, const QString& name, QWidget* parent)
+{
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     // Return in a text box must not press a button behind the user's back.
@@ -44,7 +46,8 @@ QPushButton* makeButton(const QString& caption, const QString& name, QWidget* pa
 
 // A single-line box without the toolkit's default 32,767-character cut, which would
 // silently shorten a long field and save the shortened value.
-QLineEdit* makeBox(const QString& name, QWidget* parent) {
+QLineEdit* makeBox(const QString& name, QWidget* parent)
+{
     auto* box = new QLineEdit(parent);
     box->setObjectName(name);
     box->setMaxLength(std::numeric_limits<int>::max());
@@ -53,11 +56,13 @@ QLineEdit* makeBox(const QString& name, QWidget* parent) {
 
 } // namespace
 
-FrmContacts* frmContacts() {
+FrmContacts* frmContacts()
+{
     return forms::instance<FrmContacts>();
 }
 
-void openContactsWindow() {
+void openContactsWindow()
+{
     modVariables().ContactRecords = QStringList{contacts::NewRecord};
     FrmContacts* window = frmContacts();
     window->show();
@@ -67,7 +72,8 @@ void openContactsWindow() {
 
 FrmContacts::FrmContacts()
     : QDialog(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
     setObjectName(QStringLiteral("frmContacts"));
     setWindowTitle(WindowTitle);
     setSizeGripEnabled(false);
@@ -93,7 +99,8 @@ FrmContacts::FrmContacts()
     setFixedSize(sizeHint());
 }
 
-void FrmContacts::buildSearchFrame() {
+void FrmContacts::buildSearchFrame()
+{
     frameSearch = new QGroupBox(QStringLiteral("Search contact"), this);
     frameSearch->setObjectName(QStringLiteral("frameSearch"));
     auto* layout = new QVBoxLayout(frameSearch);
@@ -124,7 +131,8 @@ void FrmContacts::buildSearchFrame() {
     layout->addLayout(row);
 }
 
-void FrmContacts::buildContactFrame() {
+void FrmContacts::buildContactFrame()
+{
     frameContact = new QGroupBox(QStringLiteral("Contact information"), this);
     frameContact->setObjectName(QStringLiteral("frameContact"));
     auto* grid = new QGridLayout(frameContact);
@@ -145,6 +153,10 @@ void FrmContacts::buildContactFrame() {
     for (int i = 0; i < contacts::FieldCount; ++i) {
         txtInput[i] = makeBox(indexedName("txtInput", i), frameContact);
         txtInput[i]->setEnabled(false);
+        // Browse mode shows the record in disabled boxes: keep it easy to read.
+        QPalette palette = txtInput[i]->palette();
+        palette.setColor(QPalette::Disabled, QPalette::Text, QColor(48, 48, 48));
+        txtInput[i]->setPalette(palette);
         lblContact[i + 1]->setBuddy(txtInput[i]);
         txtInput[i]->setMinimumWidth(i == 0 ? 380 : 180);
     }
@@ -184,11 +196,13 @@ void FrmContacts::buildContactFrame() {
     grid->setColumnStretch(2, 1);
 }
 
-FrmContacts::~FrmContacts() {
+FrmContacts::~FrmContacts()
+{
     forms::release(this);
 }
 
-void FrmContacts::Form_Load() {
+void FrmContacts::Form_Load()
+{
     m_watchEnabled = true;
     // Queued: the watch acts like a timer tick, never inside the socket's own signal or
     // the main window's unload (which closes the socket before it unloads this window).
@@ -197,11 +211,13 @@ void FrmContacts::Form_Load() {
     QMetaObject::invokeMethod(this, &FrmContacts::timer_Contacts_Timer, Qt::QueuedConnection);
 }
 
-void FrmContacts::Form_Unload() {
+void FrmContacts::Form_Unload()
+{
     m_watchEnabled = false;
 }
 
-void FrmContacts::timer_Contacts_Timer() {
+void FrmContacts::timer_Contacts_Timer()
+{
     if (!m_watchEnabled)
         return;
     FrmMain* main = forms::loadedOrNull<FrmMain>();
@@ -212,12 +228,14 @@ void FrmContacts::timer_Contacts_Timer() {
     MsgBox(QStringLiteral("You are currently not connected."), vbInformation, BoxTitle);
 }
 
-void FrmContacts::cmdButton_Click(int index) {
+void FrmContacts::cmdButton_Click(int index)
+{
     Q_UNUSED(index)
     close();
 }
 
-void FrmContacts::showErrorReport(const QString& description, const QString& source) {
+void FrmContacts::showErrorReport(const QString& description, const QString& source)
+{
     // The box runs its own event loop: the window may be closed and deleted meanwhile.
     QPointer<FrmContacts> self(this);
     MsgBox(contacts::errorReport(description, source), vbInformation, BoxTitle);
@@ -225,7 +243,8 @@ void FrmContacts::showErrorReport(const QString& description, const QString& sou
         self->close();
 }
 
-bool FrmContacts::sendOrReport(const QString& request) {
+bool FrmContacts::sendOrReport(const QString& request)
+{
     FrmMain* main = forms::loadedOrNull<FrmMain>();
     if (main && main->sckConnect().send(request))
         return true;
@@ -236,7 +255,8 @@ bool FrmContacts::sendOrReport(const QString& request) {
     return false;
 }
 
-void FrmContacts::closeEvent(QCloseEvent* event) {
+void FrmContacts::closeEvent(QCloseEvent* event)
+{
     Form_Unload();
     forms::release(this);
     // Not the dialog's own handling, which would reject instead of closing.
