@@ -5,7 +5,8 @@
 
 #include "session/modvariables.h"
 
-void FrmContacts::cmdContact_Click(int index) {
+void FrmContacts::cmdContact_Click(int index)
+{
     switch (index) {
     case NewContact:
         lblInput[0]->clear();
@@ -41,7 +42,8 @@ void FrmContacts::cmdContact_Click(int index) {
     }
 }
 
-void FrmContacts::enterEditMode() {
+void FrmContacts::enterEditMode()
+{
     cmdSearch->setEnabled(false);
     cmdContact[NewContact]->setEnabled(false);
     setBrowseButtons(false);
@@ -55,7 +57,8 @@ void FrmContacts::enterEditMode() {
         box->setEnabled(true);
 }
 
-void FrmContacts::enterBrowseMode() {
+void FrmContacts::enterBrowseMode()
+{
     cmdSearch->setEnabled(true);
     cmdContact[NewContact]->setEnabled(true);
     cmdContact[Edit]->setEnabled(true);
@@ -68,19 +71,22 @@ void FrmContacts::enterBrowseMode() {
         box->setEnabled(false);
 }
 
-void FrmContacts::setBrowseButtons(bool enabled) {
+void FrmContacts::setBrowseButtons(bool enabled)
+{
     cmdContact[Back]->setEnabled(enabled);
     cmdContact[Next]->setEnabled(enabled);
 }
 
-contacts::RecordFields FrmContacts::typedFields() const {
+contacts::RecordFields FrmContacts::typedFields() const
+{
     contacts::RecordFields fields;
     for (int i = 0; i < contacts::FieldCount; ++i)
         fields[i] = txtInput[i]->text();
     return fields;
 }
 
-void FrmContacts::saveRecord() {
+void FrmContacts::saveRecord()
+{
     const contacts::RecordFields fields = typedFields();
     // The save request cannot carry a comma inside a field; sending it would shift the
     // later fields and corrupt the record. Stay in edit mode so nothing typed is lost.
@@ -103,7 +109,8 @@ void FrmContacts::saveRecord() {
     txtSearch->setFocus();
 }
 
-void FrmContacts::browse(contacts::Direction direction) {
+void FrmContacts::browse(contacts::Direction direction)
+{
     const contacts::BrowseTarget target =
         contacts::browseTarget(modVariables().ContactRecords, lblInput[0]->text(), direction);
     if (!target.ok) {

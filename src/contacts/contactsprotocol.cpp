@@ -11,34 +11,40 @@ namespace {
 const std::array<const char*, SearchFieldCount> FieldCodes{"ALLF", "NAME", "PHON", "MOBI",
                                                            "EMAI", "BPHO", "BFAX"};
 
-bool isAsciiDigit(QChar c) {
+bool isAsciiDigit(QChar c)
+{
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
 } // namespace
 
-QString searchFieldCode(int option) {
+QString searchFieldCode(int option)
+{
     if (option < 0 || option >= SearchFieldCount)
         return QString();
     return QLatin1String(FieldCodes[static_cast<size_t>(option)]);
 }
 
-QString searchRequest(const QString& fieldCode, const QString& text) {
+QString searchRequest(const QString& fieldCode, const QString& text)
+{
     return SearchPrefix + fieldCode + QLatin1Char(';') + text;
 }
 
-QString browseRequest(const QString& lastSearch, qint64 id) {
+QString browseRequest(const QString& lastSearch, qint64 id)
+{
     return lastSearch + RecordMarker + QString::number(id);
 }
 
-QString saveRequest(const QString& id, const RecordFields& fields) {
+QString saveRequest(const QString& id, const RecordFields& fields)
+{
     QString request = SavePrefix + (id.isEmpty() ? NewRecord : id);
     for (const QString& field : fields)
         request += QLatin1Char(',') + field;
     return request;
 }
 
-bool isBlank(const RecordFields& fields) {
+bool isBlank(const RecordFields& fields)
+{
     for (const QString& field : fields) {
         for (const QChar c : field) {
             if (c != QLatin1Char(' '))
@@ -48,7 +54,8 @@ bool isBlank(const RecordFields& fields) {
     return true;
 }
 
-bool containsComma(const RecordFields& fields) {
+bool containsComma(const RecordFields& fields)
+{
     for (const QString& field : fields) {
         if (field.contains(QLatin1Char(',')))
             return true;
@@ -56,7 +63,8 @@ bool containsComma(const RecordFields& fields) {
     return false;
 }
 
-Reply parseReply(const QString& message) {
+Reply parseReply(const QString& message)
+{
     Reply reply;
     if (message.startsWith(ErrorPrefix)) {
         reply.kind = Reply::Kind::Error;
@@ -83,15 +91,18 @@ Reply parseReply(const QString& message) {
     return reply;
 }
 
-QString errorInformation(const QString& payload) {
+QString errorInformation(const QString& payload)
+{
     return QStringLiteral("ERROR:") + CRLF + payload;
 }
 
-QString noResultInformation() {
+QString noResultInformation()
+{
     return CRLF + QStringLiteral("The search found 0 records.");
 }
 
-qsizetype viewingPosition(const QStringList& records, const QString& shownId) {
+qsizetype viewingPosition(const QStringList& records, const QString& shownId)
+{
     for (qsizetype i = records.size() - 1; i >= 0; --i) {
         if (records.at(i) == shownId)
             return i + 1;
@@ -99,7 +110,8 @@ qsizetype viewingPosition(const QStringList& records, const QString& shownId) {
     return 0;
 }
 
-QString recordInformation(const QStringList& records, const QString& shownId) {
+QString recordInformation(const QStringList& records, const QString& shownId)
+{
     const qsizetype position = viewingPosition(records, shownId);
     QString first;
     if (position > 0)
@@ -108,7 +120,8 @@ QString recordInformation(const QStringList& records, const QString& shownId) {
            QStringLiteral(" records.");
 }
 
-RecordId parseRecordId(const QString& text) {
+RecordId parseRecordId(const QString& text)
+{
     RecordId result;
     const QString t = text.trimmed();
     qsizetype i = 0;
@@ -167,7 +180,8 @@ RecordId parseRecordId(const QString& text) {
     return result;
 }
 
-BrowseTarget browseTarget(const QStringList& records, const QString& shownId, Direction direction) {
+BrowseTarget browseTarget(const QStringList& records, const QString& shownId, Direction direction)
+{
     BrowseTarget target;
     const qsizetype count = records.size();
     qsizetype chosen = -1;
@@ -200,7 +214,8 @@ BrowseTarget browseTarget(const QStringList& records, const QString& shownId, Di
     return target;
 }
 
-QString errorReport(const QString& description, const QString& source) {
+QString errorReport(const QString& description, const QString& source)
+{
     const QStringList lines{
         QStringLiteral("Quillora caused an error."),
         QString(),

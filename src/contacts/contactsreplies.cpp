@@ -4,7 +4,8 @@
 
 #include "session/modvariables.h"
 
-void FrmContacts::AEContacts(const QString& strInput) {
+void FrmContacts::AEContacts(const QString& strInput)
+{
     const contacts::Reply reply = contacts::parseReply(strInput);
     switch (reply.kind) {
     case contacts::Reply::Kind::Error:

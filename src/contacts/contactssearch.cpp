@@ -7,7 +7,8 @@
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
 
-void FrmContacts::cmdSearch_Click() {
+void FrmContacts::cmdSearch_Click()
+{
     FrmMain* main = forms::loadedOrNull<FrmMain>();
     if (!main || !main->sckConnect().isConnected()) {
         MsgBox(QStringLiteral("You are currently not connected."), vbInformation,

@@ -18,12 +18,14 @@ namespace {
 const QByteArray Record = "CNTAC:SEAR;Ann Lee,111,222,ann@example.org,333,444,12,7,12,31";
 const QString Marker = QStringLiteral("(waiting)");
 
-W* loaded() {
+W* loaded()
+{
     return forms::loadedOrNull<W>();
 }
 
 // Sends a reply and waits until the (possibly just loaded) window has applied it.
-bool deliver(testsupport::LoopbackServer& server, const QByteArray& reply) {
+bool deliver(testsupport::LoopbackServer& server, const QByteArray& reply)
+{
     if (loaded())
         loaded()->lblInput[1]->setText(Marker);
     server.send(reply);
@@ -31,7 +33,8 @@ bool deliver(testsupport::LoopbackServer& server, const QByteArray& reply) {
 }
 
 // Waits for exactly these bytes at the server, then forgets them.
-bool expectRequest(testsupport::LoopbackServer& server, const QByteArray& request) {
+bool expectRequest(testsupport::LoopbackServer& server, const QByteArray& request)
+{
     const bool arrived = server.waitForReceived(request.size());
     const QByteArray received = server.received();
     server.clearReceived();
@@ -40,17 +43,20 @@ bool expectRequest(testsupport::LoopbackServer& server, const QByteArray& reques
     return arrived && received == request;
 }
 
-void type(QLineEdit* box, const QString& text) {
+void type(QLineEdit* box, const QString& text)
+{
     box->selectAll();
     QTest::keyClicks(box, text);
 }
 
-void click(QAbstractButton* button) {
+void click(QAbstractButton* button)
+{
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
 // Every control whose enabled state the browse and edit modes decide.
-void checkMode(W* w, bool edit, bool backNext, bool editButton) {
+void checkMode(W* w, bool edit, bool backNext, bool editButton)
+{
     QCOMPARE(w->cmdSearch->isEnabled(), !edit);
     QCOMPARE(w->txtSearch->isEnabled(), !edit);
     for (QRadioButton* option : w->optSearch)
@@ -65,14 +71,16 @@ void checkMode(W* w, bool edit, bool backNext, bool editButton) {
         QCOMPARE(box->isEnabled(), edit);
 }
 
-void checkBox(int index, const QString& prompt, const QString& title) {
+void checkBox(int index, const QString& prompt, const QString& title)
+{
     QVERIFY(boxes().size() > index);
     QCOMPARE(boxes().at(index).prompt, prompt);
     QCOMPARE(boxes().at(index).style, 64);
     QCOMPARE(boxes().at(index).title, title);
 }
 
-QStringList shown(W* w) {
+QStringList shown(W* w)
+{
     QStringList fields;
     for (QLineEdit* box : w->txtInput)
         fields << box->text();
@@ -84,11 +92,13 @@ QStringList shown(W* w) {
 class TstContactsWindow final : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
+    void init()
+    {
         m_env = std::make_unique<testsupport::Environment>();
         m_server = std::make_unique<testsupport::LoopbackServer>();
     }
-    void cleanup() {
+    void cleanup()
+    {
         m_server.reset();
         m_env.reset();
     }
@@ -110,7 +120,8 @@ private:
     std::unique_ptr<testsupport::LoopbackServer> m_server;
 };
 
-W* TstContactsWindow::openWithRecord() {
+W* TstContactsWindow::openWithRecord()
+{
     if (!testsupport::connectMainWindow(*m_server))
         return nullptr;
     frmMain()->ToolAddEditContacts->trigger();
@@ -123,7 +134,8 @@ W* TstContactsWindow::openWithRecord() {
     return w;
 }
 
-void TstContactsWindow::menuOpensWindowInDesignState() {
+void TstContactsWindow::menuOpensWindowInDesignState()
+{
     QVERIFY(testsupport::connectMainWindow(*m_server));
     modVariables().ContactRecords = QStringList{"4", "5"};
     frmMain()->ToolAddEditContacts->trigger();
@@ -151,7 +163,8 @@ void TstContactsWindow::menuOpensWindowInDesignState() {
     QVERIFY(boxes().isEmpty());
 }
 
-void TstContactsWindow::searchSendsFieldCodeAndText_data() {
+void TstContactsWindow::searchSendsFieldCodeAndText_data()
+{
     QTest::addColumn<int>("option");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("request");
@@ -164,7 +177,8 @@ void TstContactsWindow::searchSendsFieldCodeAndText_data() {
     QTest::newRow("fax") << 6 << "555" << QByteArray("CNTAC:SEAR;BFAX;555");
 }
 
-void TstContactsWindow::searchSendsFieldCodeAndText() {
+void TstContactsWindow::searchSendsFieldCodeAndText()
+{
     QFETCH(int, option);
     QFETCH(QString, text);
     QFETCH(QByteArray, request);
@@ -189,7 +203,8 @@ void TstContactsWindow::searchSendsFieldCodeAndText() {
     QCOMPARE(modVariables().LastContactSearch, QString::fromLatin1(request));
 }
 
-void TstContactsWindow::repliesFillTheWindow() {
+void TstContactsWindow::repliesFillTheWindow()
+{
     W* w = openWithRecord();
     QVERIFY(w);
     QCOMPARE(shown(w), (QStringList{"Ann Lee", "111", "222", "ann@example.org", "333", "444"}));
@@ -223,7 +238,8 @@ void TstContactsWindow::repliesFillTheWindow() {
     QVERIFY(expectRequest(*m_server, "CNTAC:SAVE;39999," + name + ",1,2,3,4,5"));
 }
 
-void TstContactsWindow::browsingAsksForNeighbours() {
+void TstContactsWindow::browsingAsksForNeighbours()
+{
     W* w = openWithRecord();
     QVERIFY(w);
     click(w->cmdContact[W::Next]);
@@ -236,7 +252,8 @@ void TstContactsWindow::browsingAsksForNeighbours() {
     QVERIFY(boxes().isEmpty());
 }
 
-void TstContactsWindow::editSaveAndCancel() {
+void TstContactsWindow::editSaveAndCancel()
+{
     W* w = openWithRecord();
     QVERIFY(w);
     click(w->cmdContact[W::Edit]);
@@ -264,7 +281,8 @@ void TstContactsWindow::editSaveAndCancel() {
     QCOMPARE(w->focusWidget(), w->txtSearch);
 }
 
-void TstContactsWindow::newContactAndRefusals() {
+void TstContactsWindow::newContactAndRefusals()
+{
     W* w = openWithRecord();
     QVERIFY(w);
     click(w->cmdContact[W::NewContact]);
@@ -295,7 +313,8 @@ void TstContactsWindow::newContactAndRefusals() {
     QVERIFY(boxes().isEmpty());
 }
 
-void TstContactsWindow::failuresShowErrorReportAndClose() {
+void TstContactsWindow::failuresShowErrorReportAndClose()
+{
     W* w = openWithRecord();
     QVERIFY(w);
     QVERIFY(deliver(*m_server, "CNTAC:SEAR;Ann,,,,,,12,12,abc"));
@@ -325,7 +344,8 @@ void TstContactsWindow::failuresShowErrorReportAndClose() {
     QVERIFY(m_server->received().isEmpty());
 }
 
-void TstContactsWindow::watchClosesWindowWhenConnectionGoes() {
+void TstContactsWindow::watchClosesWindowWhenConnectionGoes()
+{
     QVERIFY(openWithRecord());
     m_server->closeClient();
     QVERIFY(QTest::qWaitFor([] { return !loaded(); }));
@@ -342,7 +362,8 @@ void TstContactsWindow::watchClosesWindowWhenConnectionGoes() {
              QStringLiteral("Add/Edit contacts."));
 }
 
-void TstContactsWindow::replyLoadsClosedWindowHidden() {
+void TstContactsWindow::replyLoadsClosedWindowHidden()
+{
     QVERIFY(testsupport::connectMainWindow(*m_server));
     QVERIFY(deliver(*m_server, Record));
     W* w = loaded();

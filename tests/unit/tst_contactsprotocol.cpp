@@ -20,7 +20,8 @@ private slots:
     void saveRequests();
 };
 
-void TstContactsProtocol::replies() {
+void TstContactsProtocol::replies()
+{
     Reply r = parseReply("CNTAC:SEAR;Ann,1,2,a@b,3,4,12");
     QVERIFY(r.hasId && r.id == "12" && r.records.isEmpty());
     // An empty payload has no entries at all, not one empty entry.
@@ -39,7 +40,8 @@ void TstContactsProtocol::replies() {
              QStringLiteral("\r\nThe search found 2 records."));
 }
 
-void TstContactsProtocol::recordIds_data() {
+void TstContactsProtocol::recordIds_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<qint64>("value");
@@ -57,7 +59,8 @@ void TstContactsProtocol::recordIds_data() {
     QTest::newRow("other digits") << QString::fromUtf8("\u0661\u0662") << false << qint64(0);
 }
 
-void TstContactsProtocol::recordIds() {
+void TstContactsProtocol::recordIds()
+{
     QFETCH(QString, text);
     QFETCH(bool, ok);
     const RecordId id = parseRecordId(text);
@@ -66,7 +69,8 @@ void TstContactsProtocol::recordIds() {
         QTEST(id.value, "value");
 }
 
-void TstContactsProtocol::browseTargets_data() {
+void TstContactsProtocol::browseTargets_data()
+{
     QTest::addColumn<QStringList>("records");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<Direction>("direction");
@@ -85,7 +89,8 @@ void TstContactsProtocol::browseTargets_data() {
         << QStringList{"x", "12", "31"} << "12" << next << qint64(31);
 }
 
-void TstContactsProtocol::browseTargets() {
+void TstContactsProtocol::browseTargets()
+{
     QFETCH(QStringList, records);
     QFETCH(QString, shown);
     QFETCH(Direction, direction);
@@ -98,7 +103,8 @@ void TstContactsProtocol::browseTargets() {
         QVERIFY(target.error.contains(QStringLiteral("\"x\"")));
 }
 
-void TstContactsProtocol::saveRequests() {
+void TstContactsProtocol::saveRequests()
+{
     QCOMPARE(saveRequest("12", RecordFields{}), QStringLiteral("CNTAC:SAVE;12,,,,,,"));
     QVERIFY(isBlank(RecordFields{"  ", "", " ", "", "", "   "}));
     QVERIFY(!isBlank(RecordFields{"", "", "", "", "", " x "}));
