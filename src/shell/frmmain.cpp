@@ -1,5 +1,6 @@
 #include "shell/frmmain.h"
 
+#include "contacts/frmcontacts.h"
 #include "session/dispatcher.h"
 #include "session/modvariables.h"
 #include "settings/modinitialize.h"
@@ -166,6 +167,7 @@ void FrmMain::buildMenus()
     tools->addSeparator()->setObjectName(QStringLiteral("ToolsSep1"));
     tools->addAction(ToolsSettings);
     connect(ToolsMinimizeToTray, &QAction::triggered, this, &FrmMain::MinimizeToTray);
+    connect(ToolAddEditContacts, &QAction::triggered, this, &openContactsWindow);
 
     StatisticsStatistics =
         makeAction("StatisticsStatistics", QStringLiteral("S&tatistics"), QKeySequence());

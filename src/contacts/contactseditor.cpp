@@ -1,0 +1,121 @@
+// The contacts window's record buttons: New contact, Save, Back, Next, Cancel and Edit.
+// The window's mode (browse or edit) lives only in which controls are enabled.
+
+#include "contacts/frmcontacts.h"
+
+#include "session/modvariables.h"
+
+void FrmContacts::cmdContact_Click(int index)
+{
+    switch (index) {
+    case NewContact:
+        lblInput[0]->clear();
+        lblInput[1]->setText(QStringLiteral("Create new record."));
+        enterEditMode();
+        for (QLineEdit* box : txtInput)
+            box->clear();
+        modVariables().ContactRecords = QStringList{contacts::NewRecord};
+        txtInput[0]->setFocus();
+        break;
+    case Edit:
+        enterEditMode();
+        lblInput[1]->setText(QStringLiteral("Edit record."));
+        txtInput[0]->setFocus();
+        break;
+    case Save:
+        saveRecord();
+        break;
+    case Back:
+        browse(contacts::Direction::Back);
+        break;
+    case Next:
+        browse(contacts::Direction::Next);
+        break;
+    case Cancel:
+        enterBrowseMode();
+        setBrowseButtons(modVariables().ContactRecords.size() >= 2);
+        lblInput[1]->setText(QStringLiteral("Cancelled by user."));
+        txtSearch->setFocus();
+        break;
+    default:
+        break;
+    }
+}
+
+void FrmContacts::enterEditMode()
+{
+    cmdSearch->setEnabled(false);
+    cmdContact[NewContact]->setEnabled(false);
+    setBrowseButtons(false);
+    cmdContact[Edit]->setEnabled(false);
+    txtSearch->setEnabled(false);
+    cmdContact[Save]->setEnabled(true);
+    cmdContact[Cancel]->setEnabled(true);
+    for (QRadioButton* option : optSearch)
+        option->setEnabled(false);
+    for (QLineEdit* box : txtInput)
+        box->setEnabled(true);
+}
+
+void FrmContacts::enterBrowseMode()
+{
+    cmdSearch->setEnabled(true);
+    cmdContact[NewContact]->setEnabled(true);
+    cmdContact[Edit]->setEnabled(true);
+    cmdContact[Save]->setEnabled(false);
+    cmdContact[Cancel]->setEnabled(false);
+    txtSearch->setEnabled(true);
+    for (QRadioButton* option : optSearch)
+        option->setEnabled(true);
+    for (QLineEdit* box : txtInput)
+        box->setEnabled(false);
+}
+
+void FrmContacts::setBrowseButtons(bool enabled)
+{
+    cmdContact[Back]->setEnabled(enabled);
+    cmdContact[Next]->setEnabled(enabled);
+}
+
+contacts::RecordFields FrmContacts::typedFields() const
+{
+    contacts::RecordFields fields;
+    for (int i = 0; i < contacts::FieldCount; ++i)
+        fields[i] = txtInput[i]->text();
+    return fields;
+}
+
+void FrmContacts::saveRecord()
+{
+    const contacts::RecordFields fields = typedFields();
+    // The save request cannot carry a comma inside a field; sending it would shift the
+    // later fields and corrupt the record. Stay in edit mode so nothing typed is lost.
+    if (contacts::containsComma(fields)) {
+        lblInput[1]->setText(
+            QStringLiteral("Record not saved. Commas cannot be stored in contact fields."));
+        return;
+    }
+    const QString id = lblInput[0]->text();
+    if (!id.isEmpty()) {
+        if (!sendOrReport(contacts::saveRequest(id, fields)))
+            return;
+        setBrowseButtons(modVariables().ContactRecords.size() >= 2);
+    } else if (contacts::isBlank(fields)) {
+        lblInput[1]->setText(QStringLiteral("Record not saved. Nothing has been entered."));
+    } else if (!sendOrReport(contacts::saveRequest(QString(), fields))) {
+        return;
+    }
+    enterBrowseMode();
+    txtSearch->setFocus();
+}
+
+void FrmContacts::browse(contacts::Direction direction)
+{
+    const contacts::BrowseTarget target =
+        contacts::browseTarget(modVariables().ContactRecords, lblInput[0]->text(), direction);
+    if (!target.ok) {
+        showErrorReport(target.error, QStringLiteral("frmContacts"));
+        return;
+    }
+    sendOrReport(contacts::browseRequest(modVariables().LastContactSearch, target.id));
+}
