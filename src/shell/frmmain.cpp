@@ -12,9 +12,9 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QHBoxLayout>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTime>
