@@ -5,6 +5,7 @@
 #include "settings/modinitialize.h"
 #include "shell/forms.h"
 #include "shell/twips.h"
+#include "statistics/frmstatistics.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -173,6 +174,7 @@ void FrmMain::buildMenus()
     StatisticsStatistics =
         makeAction("StatisticsStatistics", QStringLiteral("S&tatistics"), QKeySequence());
     menuBar()->addAction(StatisticsStatistics);
+    connect(StatisticsStatistics, &QAction::triggered, this, &showStatistics);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
