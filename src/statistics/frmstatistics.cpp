@@ -18,6 +18,15 @@ void place(QWidget* widget, int left, int top, int width, int height)
                         std::max(0, twips(height)));
 }
 
+// The platform's sans-serif font may run wider than the classic one: a captioned control
+// grows to fit its caption rather than cut it.
+void fitCaption(QWidget* widget)
+{
+    const int needed = widget->sizeHint().width();
+    if (widget->width() < needed)
+        widget->resize(needed, widget->height());
+}
+
 const std::array<const char*, 4> ModeCaptions{"Last calls", "Unregconized calls", "Top callers",
                                               "Contact list"};
 
@@ -56,6 +65,7 @@ FrmStatistics::FrmStatistics() : QWidget(nullptr, Qt::Window)
     cmdButton = new QPushButton(QStringLiteral("Close"), this);
     cmdButton->setObjectName(QStringLiteral("cmdButton"));
     place(cmdButton, 7680, 5880, 1455, 375);
+    fitCaption(cmdButton);
     connect(cmdButton, &QPushButton::clicked, this, &FrmStatistics::cmdButton_Click);
 
     timerStats = new QTimer(this);
@@ -79,6 +89,7 @@ void FrmStatistics::buildFrame()
         optStatMode[i] = new QRadioButton(QLatin1String(ModeCaptions[i]), Frame1);
         optStatMode[i]->setObjectName(QStringLiteral("optStatMode_%1").arg(i));
         place(optStatMode[i], 120, 360 + 360 * i, 1815, 255);
+        fitCaption(optStatMode[i]);
     }
     optStatMode[0]->setChecked(true);
 
@@ -93,15 +104,18 @@ void FrmStatistics::buildFrame()
     Label1 = new QLabel(QStringLiteral("records "), Frame1);
     Label1->setObjectName(QStringLiteral("Label1"));
     place(Label1, 4200, 840, 855, 255);
+    fitCaption(Label1);
 
     chkResize = new QCheckBox(QStringLiteral("On query resize"), Frame1);
     chkResize->setObjectName(QStringLiteral("chkResize"));
     chkResize->setChecked(true);
     place(chkResize, 4920, 240, 1575, 315);
+    fitCaption(chkResize);
 
     cmdQuery = new QPushButton(QStringLiteral("Query statistic"), Frame1);
     cmdQuery->setObjectName(QStringLiteral("cmdQuery"));
     place(cmdQuery, 4920, 1440, 1575, 285);
+    fitCaption(cmdQuery);
     connect(cmdQuery, &QPushButton::clicked, this, &FrmStatistics::cmdQuery_Click);
 
     // A bracket gathering the first three options and pointing at the record count,
@@ -133,7 +147,7 @@ void FrmStatistics::Form_Load()
     setWindowWidth(LoadWidthTwips);
     const int width = windowWidth();
     const int height = windowHeight();
-    place(cmdButton, width - 1750, height - 1200, 1455, 375);
+    cmdButton->move(twips(width - 1750), twips(height - 1200));
     place(MSFlexGrid1, 120, 2160, width - 390, height - 3660);
     for (int count = 10; count <= 100; count += 10)
         cmbRecords->addItem(QString::number(count));
