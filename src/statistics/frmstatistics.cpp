@@ -124,6 +124,13 @@ void FrmStatistics::buildFrame()
     Line2[0] = makeLine("Line2_0", 2040, 1320, 2520, 1320);
     Line1 = makeLine("Line1", 2520, 360, 2520, 1320);
     Line2[2] = makeLine("Line2_2", 2520, 840, 3000, 840);
+    // Options grown for their captions keep clear of the bracket: its arms start later.
+    int optionsRight = 0;
+    for (const QRadioButton* option : optStatMode)
+        optionsRight = std::max(optionsRight, option->geometry().right());
+    const int armLeft = std::min(std::max(Line2[1]->x(), optionsRight + 5), Line1->x() - 4);
+    for (QFrame* arm : {Line2[0], Line2[1]})
+        arm->setGeometry(armLeft, arm->y(), Line1->x() - armLeft + 1, arm->height());
 }
 
 QFrame* FrmStatistics::makeLine(const char* name, int x1, int y1, int x2, int y2)
