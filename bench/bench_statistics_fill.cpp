@@ -10,10 +10,16 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMutex>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -49,10 +55,54 @@ double ms(qint64 nanoseconds)
     return static_cast<double>(nanoseconds) / 1e6;
 }
 
-struct Peer {
-    QTcpServer server;
-    QTcpSocket* client = nullptr;
-    QByteArray received;
+qint64 now()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The server's end on a thread of its own, as a separate server process would be.
+class Peer final : public QObject {
+public:
+    // Runs on the peer's thread.
+    void start()
+    {
+        m_server = new QTcpServer(this);
+        m_server->listen(QHostAddress::LocalHost, 0);
+        port = m_server->serverPort();
+        connect(m_server, &QTcpServer::newConnection, this, [this] {
+            m_client = m_server->nextPendingConnection();
+            m_client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            connect(m_client, &QTcpSocket::readyRead, this, [this] {
+                const QMutexLocker lock(&m_mutex);
+                m_received += m_client->readAll();
+            });
+        });
+    }
+    void write(const QByteArray& bytes)
+    {
+        QMetaObject::invokeMethod(this, [this, bytes] {
+            sentAt = now();
+            m_client->write(bytes);
+        });
+    }
+    QByteArray takeReceived()
+    {
+        const QMutexLocker lock(&m_mutex);
+        QByteArray received;
+        received.swap(m_received);
+        return received;
+    }
+
+    quint16 port = 0;
+    std::atomic<qint64> sentAt{0};
+
+private:
+    QTcpServer* m_server = nullptr;
+    QTcpSocket* m_client = nullptr;
+    QMutex m_mutex;
+    QByteArray m_received;
 };
 
 } // namespace
@@ -87,18 +137,16 @@ int main(int argc, char* argv[])
     }
     const double split = median(splits);
 
-    // The client: main window connected to a local peer, statistics window open.
+    // The client: main window connected to the peer, statistics window open.
+    QThread peerThread;
     Peer peer;
-    peer.server.listen(QHostAddress::LocalHost, 0);
-    QObject::connect(&peer.server, &QTcpServer::newConnection, [&peer] {
-        peer.client = peer.server.nextPendingConnection();
-        peer.client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        QObject::connect(peer.client, &QTcpSocket::readyRead,
-                         [&peer] { peer.received += peer.client->readAll(); });
-    });
+    peer.moveToThread(&peerThread);
+    peerThread.start();
+    QMetaObject::invokeMethod(
+        &peer, [&peer] { peer.start(); }, Qt::BlockingQueuedConnection);
     FrmMain* main = frmMain();
     main->txtDebug[0]->setText(QStringLiteral("127.0.0.1"));
-    main->txtDebug[1]->setText(QString::number(peer.server.serverPort()));
+    main->txtDebug[1]->setText(QString::number(peer.port));
     main->cmdConnect_Click(0);
     if (!QTest::qWaitFor(
             [main] {
@@ -134,36 +182,41 @@ int main(int argc, char* argv[])
     }
 
     // From the socket: query, the peer writes the whole reply, the grid fills.
-    QElapsedTimer clock;
-    qint64 dispatched = 0;
-    qint64 filled = 0;
-    QObject::connect(&main->sckConnect(), &Session::messageReceived,
-                     [&] { dispatched = clock.nsecsElapsed(); });
+    std::atomic<qint64> dispatched{0};
+    std::atomic<qint64> filled{0};
+    QObject::connect(&main->sckConnect(), &Session::messageReceived, [&] { dispatched = now(); });
     QObject::connect(&grid, &QAbstractItemModel::modelReset, [&] {
         if (grid.rows() > 2)
-            filled = clock.nsecsElapsed();
+            filled = now();
     });
     std::vector<double> totals;
     std::vector<double> assembled;
     std::vector<double> waits;
     for (int run = 0; run < SocketRuns; ++run) {
-        peer.received.clear();
         grid.setRows(2);
         window->cmdQuery->click();
-        if (!QTest::qWaitFor([&peer] { return peer.received == "STATS:TOPS;10"; }, 5000)) {
+        QByteArray request;
+        if (!QTest::qWaitFor([&] { return (request += peer.takeReceived()) == "STATS:TOPS;10"; },
+                             5000)) {
             std::printf("no request\n");
             return 1;
         }
         dispatched = 0;
         filled = 0;
-        clock.start();
-        peer.client->write(bytes);
-        if (!QTest::qWaitFor([&filled] { return filled != 0; }, 10000)) {
+        // A real event loop: waiting helpers that sleep between rounds would add to the time.
+        QEventLoop loop;
+        const QMetaObject::Connection done = QObject::connect(
+            &grid, &QAbstractItemModel::modelReset, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        peer.write(bytes);
+        loop.exec();
+        QObject::disconnect(done);
+        if (filled == 0) {
             std::printf("no fill\n");
             return 1;
         }
-        totals.push_back(ms(filled));
-        assembled.push_back(ms(dispatched));
+        totals.push_back(ms(filled - peer.sentAt));
+        assembled.push_back(ms(dispatched - peer.sentAt));
         waits.push_back(ms(filled - dispatched));
     }
 
@@ -185,5 +238,10 @@ int main(int argc, char* argv[])
     std::printf("ratio socket-to-grid / split:            %8.1f\n", total / split);
 
     forms::unloadAll();
+    QMetaObject::invokeMethod(
+        &peer, [&peer] { peer.moveToThread(QCoreApplication::instance()->thread()); },
+        Qt::BlockingQueuedConnection);
+    peerThread.quit();
+    peerThread.wait();
     return 0;
 }

@@ -106,6 +106,13 @@ void GridModel::setCols(int cols)
     endBatch();
 }
 
+void GridModel::reserveRows(int rows)
+{
+    const auto cells = static_cast<size_t>(std::max(rows, 0)) * static_cast<size_t>(m_cols);
+    m_text.reserve(cells);
+    m_back.reserve(cells);
+}
+
 void GridModel::setRow(int row)
 {
     checkRow(row);

@@ -29,6 +29,8 @@ public:
     void setRows(int rows);
     int cols() const { return m_cols; }
     void setCols(int cols);
+    // Makes room for growing to the given row count without moving cells again.
+    void reserveRows(int rows);
 
     int row() const { return m_row; }
     void setRow(int row);

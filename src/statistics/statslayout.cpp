@@ -54,6 +54,7 @@ void layOut(GridModel& grid, const Layout& layout)
 void fill(GridModel& grid, QStringList fields, int columns, int& rowPlain)
 {
     rowPlain = ModVariables::True;
+    grid.reserveRows(grid.rows() + static_cast<int>(fields.size() / std::max(columns, 1)));
     int column = 0;
     for (QString& field : fields) {
         if (rowPlain == ModVariables::False)
