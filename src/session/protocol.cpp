@@ -92,6 +92,57 @@ QString statsContactsRequest()
     return StatsPrefix + QStringLiteral("CNTS;00");
 }
 
+StatsKind statsKind(const QString& reply)
+{
+    const QStringView kind = QStringView(reply).left(StatsKindLength);
+    if (kind == StatsLastKind)
+        return StatsKind::LastCalls;
+    if (kind == StatsUnrecognisedKind)
+        return StatsKind::UnrecognisedCalls;
+    if (kind == StatsTopKind)
+        return StatsKind::TopCallers;
+    if (kind == StatsContactsKind)
+        return StatsKind::ContactList;
+    return StatsKind::Other;
+}
+
+namespace {
+
+QStringView trimSpaces(QStringView field)
+{
+    qsizetype begin = 0;
+    qsizetype end = field.size();
+    while (begin < end && field[begin] == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && field[end - 1] == QLatin1Char(' '))
+        --end;
+    return field.sliced(begin, end - begin);
+}
+
+} // namespace
+
+QStringList statsFields(const QString& reply)
+{
+    const qsizetype hash = reply.indexOf(QLatin1Char('#'));
+    const qsizetype start = hash < 0 ? 2 : hash + 3;
+    if (start >= reply.size())
+        return {};
+    const QStringView text = QStringView(reply).sliced(start);
+
+    QStringList fields;
+    fields.reserve(text.count(QLatin1Char(',')) + 1);
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype comma = text.indexOf(QLatin1Char(','), from);
+        const qsizetype to = comma < 0 ? text.size() : comma;
+        fields.append(trimSpaces(text.sliced(from, to - from)).toString());
+        if (comma < 0)
+            break;
+        from = comma + 1;
+    }
+    return fields;
+}
+
 QByteArray encode(const QString& text)
 {
     return text.toLocal8Bit();

@@ -53,6 +53,26 @@ QString statsUnknownRequest(const QString& count);
 QString statsTopRequest(const QString& count);
 QString statsContactsRequest();
 
+// Statistics replies: "STATS:" and four more characters name the kind, then any text up
+// to the first "#", two characters the client does not read, and the field list: fields
+// separated by "," with no quoting, records following each other without separator.
+inline constexpr int StatsKindLength = 10;
+inline const QString StatsLastKind = QStringLiteral("STATS:LAST");
+inline const QString StatsUnrecognisedKind = QStringLiteral("STATS:UNKN");
+inline const QString StatsTopKind = QStringLiteral("STATS:TOPS");
+inline const QString StatsContactsKind = QStringLiteral("STATS:CNTS");
+
+enum class StatsKind { LastCalls, UnrecognisedCalls, TopCallers, ContactList, Other };
+
+// The kind from the first ten characters, compared exactly.
+StatsKind statsKind(const QString& reply);
+
+// The reply's fields in order, each with its leading and trailing space characters
+// removed (other white space stays). The list starts three characters after the first
+// "#", or at the third character when there is none. An empty list text gives no fields;
+// adjacent commas and a final comma give empty fields.
+QStringList statsFields(const QString& reply);
+
 // Text on the wire: the desktop's 8-bit encoding.
 QByteArray encode(const QString& text);
 QString decode(const QByteArray& bytes);

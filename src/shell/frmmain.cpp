@@ -7,6 +7,7 @@
 #include "shell/fonts.h"
 #include "shell/forms.h"
 #include "shell/twips.h"
+#include "statistics/frmstatistics.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -172,6 +173,7 @@ void FrmMain::buildMenus()
     StatisticsStatistics =
         makeAction("StatisticsStatistics", QStringLiteral("S&tatistics"), QKeySequence());
     menuBar()->addAction(StatisticsStatistics);
+    connect(StatisticsStatistics, &QAction::triggered, this, &showStatistics);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "session/protocol.h"
+#include "statistics/gridmodel.h"
+
+#include <QStringList>
+#include <vector>
+
+// How the statistics grid shows each kind of reply, and how a reply's fields fill it.
+namespace statslayout {
+
+struct Column {
+    QString header;
+    int widthTwips;
+};
+
+struct Layout {
+    std::vector<Column> columns;
+    int windowWidthTwips; // the window width that fits the columns
+};
+
+// The call list for last and unrecognised calls, the contact table for top callers and
+// the contact list; nullptr for any other kind.
+const Layout* layoutFor(protocol::StatsKind kind);
+
+// Background of every second data row.
+inline const QColor ShadedRow = QColor(0xE0, 0xE0, 0xE0);
+
+// Clears the grid, sets the column count and puts each header and width in place.
+void layOut(GridModel& grid, const Layout& layout);
+
+// Writes the fields record by record from the current cell on (row 1, column 0 after a
+// lay-out): `columns` fields per row, a new row added after each complete record, every
+// second row shaded cell by cell as it is written. rowPlain (a 16-bit Boolean, -1 True)
+// is True while the row being written keeps the grid's own background.
+void fill(GridModel& grid, QStringList fields, int columns, int& rowPlain);
+
+} // namespace statslayout

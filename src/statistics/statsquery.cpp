@@ -1,0 +1,110 @@
+// The statistics window's query and reply poller: the Query button sends one request
+// and starts the poller; each tick of the poller either shows a reply from the
+// statistics mailbox in the grid or counts towards the time-out.
+
+#include "statistics/frmstatistics.h"
+
+#include "session/modvariables.h"
+#include "session/protocol.h"
+#include "shell/frmmain.h"
+#include "shell/msgbox.h"
+#include "statistics/queuedbox.h"
+#include "statistics/statslayout.h"
+
+#include <exception>
+
+namespace {
+
+const QString QueryTitle = QStringLiteral("Query statistic");
+
+QString requestFor(int mode, const QString& count)
+{
+    switch (mode) {
+    case 0:
+        return protocol::statsLastRequest(count);
+    case 1:
+        return protocol::statsUnknownRequest(count);
+    case 2:
+        return protocol::statsTopRequest(count);
+    default:
+        return protocol::statsContactsRequest();
+    }
+}
+
+void queueQueryError()
+{
+    queueMsgBox(QStringLiteral("There was an error trying to query statistic."), vbCritical,
+                QueryTitle);
+}
+
+} // namespace
+
+void FrmStatistics::cmdQuery_Click()
+{
+    Session& socket = frmMain()->sckConnect();
+    if (!socket.isConnected()) {
+        queueMsgBox(QStringLiteral("You are currently not connected."), vbInformation, QueryTitle);
+        return;
+    }
+    modVariables().StatsReply.clear();
+    Frame1->setEnabled(false);
+    for (int mode = 0; mode < static_cast<int>(optStatMode.size()); ++mode) {
+        if (!optStatMode[mode]->isChecked())
+            continue;
+        // The count goes out exactly as typed; what the server makes of it is its own.
+        if (!socket.send(requestFor(mode, cmbRecords->currentText()))) {
+            // The query controls stay locked until the window is opened anew.
+            queueQueryError();
+            return;
+        }
+    }
+    QueryTicks = 0;
+    timerStats->start();
+}
+
+void FrmStatistics::timerStats_Timer()
+{
+    ModVariables& vars = modVariables();
+    try {
+        if (!vars.StatsReply.isEmpty() && vars.StatsReplyReady == ModVariables::True) {
+            timerStats->stop();
+            showReply(vars.StatsReply);
+            vars.StatsReplyReady = ModVariables::False;
+            vars.StatsReply.clear();
+            Frame1->setEnabled(true);
+            // A reply shown on the tick that reaches the limit is not also a time-out.
+            return;
+        }
+        if (QueryTicks == TimeoutTicks) {
+            timerStats->stop();
+            Frame1->setEnabled(true);
+            queueMsgBox(QStringLiteral("The query timed out. Please try again. If the error "
+                                       "presists, then please try to reconnect."),
+                        vbInformation, QueryTitle, [] { modVariables().StatsReply.clear(); });
+        } else {
+            ++QueryTicks;
+        }
+    } catch (const std::exception&) {
+        // The query controls stay as they were: locked, until the window is opened anew.
+        timerStats->stop();
+        vars.StatsReply.clear();
+        queueQueryError();
+    }
+}
+
+void FrmStatistics::showReply(QString reply)
+{
+    GridModel& grid = MSFlexGrid1->grid();
+    const GridModel::Batch batch(grid);
+    grid.setCol(0);
+    grid.setRows(2);
+    grid.setRow(1);
+    const statslayout::Layout* layout = statslayout::layoutFor(protocol::statsKind(reply));
+    if (!layout)
+        return; // another kind: consumed without a word
+    if (chkResize->isChecked())
+        setWindowWidth(layout->windowWidthTwips);
+    statslayout::layOut(grid, *layout);
+    statslayout::fill(grid, protocol::statsFields(reply), static_cast<int>(layout->columns.size()),
+                      modVariables().StatsRowPlain);
+}
