@@ -4,7 +4,8 @@
 
 #include <QVariant>
 
-bool CallLog::add(const QDateTime& at, const QString& number, std::optional<qint64> contactId) {
+bool CallLog::add(const QDateTime& at, const QString& number, std::optional<qint64> contactId)
+{
     QSqlQuery& query = m_db.statement(
         QStringLiteral("INSERT INTO calls (at, number, digits, contact_id) VALUES (?, ?, ?, ?)"));
     const QVariant contact =
@@ -13,7 +14,8 @@ bool CallLog::add(const QDateTime& at, const QString& number, std::optional<qint
                              Database::text(digitsOnly(number)), contact});
 }
 
-QList<replies::CallRow> CallLog::newest(int count, bool unknownOnly) {
+QList<replies::CallRow> CallLog::newest(int count, bool unknownOnly)
+{
     QList<replies::CallRow> rows;
     QSqlQuery& query =
         unknownOnly
@@ -37,7 +39,8 @@ QList<replies::CallRow> CallLog::newest(int count, bool unknownOnly) {
     return rows;
 }
 
-QHash<qint64, qint64> CallLog::countsByContact() {
+QHash<qint64, qint64> CallLog::countsByContact()
+{
     QHash<qint64, qint64> counts;
     QSqlQuery& query = m_db.statement(
         QStringLiteral("SELECT contact_id, count(*) FROM calls WHERE contact_id IS NOT NULL"
@@ -50,7 +53,8 @@ QHash<qint64, qint64> CallLog::countsByContact() {
     return counts;
 }
 
-QHash<QString, qint64> CallLog::unknownCountsByDigits() {
+QHash<QString, qint64> CallLog::unknownCountsByDigits()
+{
     QHash<QString, qint64> counts;
     QSqlQuery& query =
         m_db.statement(QStringLiteral("SELECT digits, count(*) FROM calls WHERE contact_id IS NULL"
@@ -63,7 +67,8 @@ QHash<QString, qint64> CallLog::unknownCountsByDigits() {
     return counts;
 }
 
-qint64 CallLog::count() {
+qint64 CallLog::count()
+{
     QSqlQuery& query = m_db.statement(QStringLiteral("SELECT count(*) FROM calls"));
     qint64 n = 0;
     if (m_db.exec(query) && query.next())

@@ -6,15 +6,18 @@
 
 CallSimulator::CallSimulator(ContactStore& contacts, Announce announce, QObject* parent)
     : QObject(parent), m_contacts(contacts), m_announce(std::move(announce)),
-      m_random(QRandomGenerator::securelySeeded()) {
+      m_random(QRandomGenerator::securelySeeded())
+{
     connect(&m_timer, &QTimer::timeout, this, [this] { m_announce(nextNumber()); });
 }
 
-void CallSimulator::start(int intervalSeconds) {
+void CallSimulator::start(int intervalSeconds)
+{
     m_timer.start(intervalSeconds * 1000);
 }
 
-QString CallSimulator::nextNumber() {
+QString CallSimulator::nextNumber()
+{
     const qint64 stored = m_contacts.numberCount();
     if (stored > 0 && m_random.bounded(5) != 0) {
         const QString number = m_contacts.numberAt(

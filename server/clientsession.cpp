@@ -16,7 +16,8 @@ ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, QOb
     : QObject(parent), m_socket(socket), m_config(config),
       m_peer(QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort())),
       m_assembler(config.maxMessageBytes),
-      m_writer(socket, config.messageGapMs, config.maxPendingBytes) {
+      m_writer(socket, config.messageGapMs, config.maxPendingBytes)
+{
     m_socket->setParent(this);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // Bounds what is read from the network at once; the rest waits in the system.
@@ -47,12 +48,14 @@ ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, QOb
     }
 }
 
-ClientSession::~ClientSession() {
+ClientSession::~ClientSession()
+{
     m_socket->disconnect(this);
     m_socket->abort();
 }
 
-bool ClientSession::passwordMatches(const QByteArray& offered, const QByteArray& expected) {
+bool ClientSession::passwordMatches(const QByteArray& offered, const QByteArray& expected)
+{
     // Fixed-length digests, compared without an early exit.
     const QByteArray a = QCryptographicHash::hash(offered, QCryptographicHash::Sha256);
     const QByteArray b = QCryptographicHash::hash(expected, QCryptographicHash::Sha256);
@@ -62,7 +65,8 @@ bool ClientSession::passwordMatches(const QByteArray& offered, const QByteArray&
     return difference == 0;
 }
 
-void ClientSession::send(const QString& message) {
+void ClientSession::send(const QString& message)
+{
     if (m_closed)
         return;
     if (!m_writer.enqueue(protocol::encode(message)))
@@ -70,7 +74,8 @@ void ClientSession::send(const QString& message) {
                  .arg(m_writer.pendingBytes()));
 }
 
-void ClientSession::drop(const QString& reason) {
+void ClientSession::drop(const QString& reason)
+{
     if (m_closed)
         return;
     serverlog::write(QStringLiteral("Client %1 dropped: %2.").arg(m_peer, reason));
@@ -81,7 +86,8 @@ void ClientSession::drop(const QString& reason) {
     QTimer::singleShot(0, this, &ClientSession::finished);
 }
 
-void ClientSession::onReadyRead() {
+void ClientSession::onReadyRead()
+{
     while (m_socket->bytesAvailable() > 0 && !m_closed) {
         const QByteArray chunk = m_socket->readAll();
         m_lastHeard.start();
@@ -101,7 +107,8 @@ void ClientSession::onReadyRead() {
         m_quiet.start();
 }
 
-void ClientSession::handle(const QByteArray& message) {
+void ClientSession::handle(const QByteArray& message)
+{
     if (!m_authenticated) {
         if (!passwordMatches(message, protocol::encode(m_config.password))) {
             drop(QStringLiteral("wrong password"));
@@ -115,7 +122,8 @@ void ClientSession::handle(const QByteArray& message) {
     emit messageReceived(protocol::decode(message));
 }
 
-void ClientSession::onDisconnected() {
+void ClientSession::onDisconnected()
+{
     if (m_closed)
         return;
     m_closed = true;

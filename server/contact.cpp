@@ -1,6 +1,7 @@
 #include "contact.h"
 
-QStringList Contact::phoneNumbers() const {
+QStringList Contact::phoneNumbers() const
+{
     QStringList numbers;
     for (const QString* field : {&home, &mobile, &businessPhone, &businessFax}) {
         const QString number = field->trimmed();
@@ -10,7 +11,8 @@ QStringList Contact::phoneNumbers() const {
     return numbers;
 }
 
-bool Contact::isBlank() const {
+bool Contact::isBlank() const
+{
     for (const QString* field : {&name, &home, &mobile, &email, &businessPhone, &businessFax}) {
         if (!field->trimmed().isEmpty())
             return false;
@@ -18,7 +20,8 @@ bool Contact::isBlank() const {
     return true;
 }
 
-QString digitsOnly(const QString& number) {
+QString digitsOnly(const QString& number)
+{
     QString digits;
     digits.reserve(number.size());
     for (const QChar c : number) {

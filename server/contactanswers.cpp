@@ -8,11 +8,13 @@ const QString ReadFailed = QStringLiteral("The contacts could not be read from t
 const QString WriteFailed =
     QStringLiteral("Record not saved: the database could not be written. Please try again.");
 
-QString noSuchContact(const QString& idText) {
+QString noSuchContact(const QString& idText)
+{
     return QStringLiteral("There is no contact with ID %1.").arg(idText.left(24));
 }
 
-QString search(const requests::Search& request, ContactStore& store) {
+QString search(const requests::Search& request, ContactStore& store)
+{
     const QList<qint64> matches = store.search(request.field, request.text);
     if (request.browse) {
         const std::optional<Contact> shown =
@@ -29,7 +31,8 @@ QString search(const requests::Search& request, ContactStore& store) {
     return replies::searchResult(*first, matches);
 }
 
-QString save(const requests::Save& request, ContactStore& store) {
+QString save(const requests::Save& request, ContactStore& store)
+{
     if (request.isNew) {
         if (request.contact.isBlank())
             return replies::refused(QStringLiteral("Record not saved: nothing has been entered."));
@@ -52,7 +55,8 @@ QString save(const requests::Save& request, ContactStore& store) {
 
 } // namespace
 
-QString contacts(const QString& message, ContactStore& contacts) {
+QString contacts(const QString& message, ContactStore& contacts)
+{
     const requests::ContactsRequest request = requests::parseContacts(message);
     if (const auto* s = std::get_if<requests::Search>(&request))
         return search(*s, contacts);

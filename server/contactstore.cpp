@@ -8,7 +8,8 @@ namespace {
 const QString SelectContact = QStringLiteral(
     "SELECT id, name, home, mobile, email, business_phone, business_fax FROM contacts");
 
-Contact readContact(const QSqlQuery& query) {
+Contact readContact(const QSqlQuery& query)
+{
     Contact c;
     c.id = query.value(0).toLongLong();
     c.name = query.value(1).toString();
@@ -20,46 +21,24 @@ Contact readContact(const QSqlQuery& query) {
     return c;
 }
 
-// The stored fields followed by their case-folded forms, in column order.
-QVariantList fieldValues(const Contact& c) {
-    const QStringList fields{c.name, c.home, c.mobile, c.email, c.businessPhone, c.businessFax};
-    QVariantList values;
-    for (const QString& f : fields)
-        values << Database::text(f);
-    for (const QString& f : fields)
-        values << Database::text(f.toCaseFolded());
-    return values;
+SearchIndex::Fields indexFields(const Contact& c)
+{
+    return {c.name, c.home, c.mobile, c.email, c.businessPhone, c.businessFax};
 }
 
-// One statement per search field; ALLF looks in all six.
-QString searchSql(requests::SearchField field) {
-    switch (field) {
-    case requests::SearchField::All:
-        return QStringLiteral(
-            "SELECT id FROM contacts WHERE instr(name_f, ?) > 0 OR instr(home_f, ?) > 0"
-            " OR instr(mobile_f, ?) > 0 OR instr(email_f, ?) > 0"
-            " OR instr(business_phone_f, ?) > 0 OR instr(business_fax_f, ?) > 0 ORDER BY id");
-    case requests::SearchField::Name:
-        return QStringLiteral("SELECT id FROM contacts WHERE instr(name_f, ?) > 0 ORDER BY id");
-    case requests::SearchField::Home:
-        return QStringLiteral("SELECT id FROM contacts WHERE instr(home_f, ?) > 0 ORDER BY id");
-    case requests::SearchField::Mobile:
-        return QStringLiteral("SELECT id FROM contacts WHERE instr(mobile_f, ?) > 0 ORDER BY id");
-    case requests::SearchField::Email:
-        return QStringLiteral("SELECT id FROM contacts WHERE instr(email_f, ?) > 0 ORDER BY id");
-    case requests::SearchField::BusinessPhone:
-        return QStringLiteral(
-            "SELECT id FROM contacts WHERE instr(business_phone_f, ?) > 0 ORDER BY id");
-    case requests::SearchField::BusinessFax:
-        return QStringLiteral(
-            "SELECT id FROM contacts WHERE instr(business_fax_f, ?) > 0 ORDER BY id");
-    }
-    return QString();
+// The stored fields in column order.
+QVariantList fieldValues(const Contact& c)
+{
+    QVariantList values;
+    for (const QString& f : indexFields(c))
+        values << Database::text(f);
+    return values;
 }
 
 } // namespace
 
-std::optional<Contact> ContactStore::find(qint64 id) {
+std::optional<Contact> ContactStore::find(qint64 id)
+{
     QSqlQuery& query = m_db.statement(SelectContact + QStringLiteral(" WHERE id = ?"));
     if (!m_db.exec(query, {id}))
         return std::nullopt;
@@ -70,7 +49,8 @@ std::optional<Contact> ContactStore::find(qint64 id) {
     return found;
 }
 
-bool ContactStore::writeNumbers(const Contact& contact) {
+bool ContactStore::writeNumbers(const Contact& contact)
+{
     QSqlQuery& clear =
         m_db.statement(QStringLiteral("DELETE FROM contact_numbers WHERE contact_id = ?"));
     if (!m_db.exec(clear, {contact.id}))
@@ -88,13 +68,13 @@ bool ContactStore::writeNumbers(const Contact& contact) {
     return true;
 }
 
-std::optional<qint64> ContactStore::insert(const Contact& contact) {
+std::optional<qint64> ContactStore::insert(const Contact& contact)
+{
     Contact stored = contact;
     const bool ok = m_db.transaction([&] {
         QSqlQuery& query = m_db.statement(QStringLiteral(
-            "INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax,"
-            " name_f, home_f, mobile_f, email_f, business_phone_f, business_fax_f)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            "INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax)"
+            " VALUES (?, ?, ?, ?, ?, ?)"));
         if (!m_db.exec(query, fieldValues(contact)))
             return false;
         stored.id = query.lastInsertId().toLongLong();
@@ -102,48 +82,55 @@ std::optional<qint64> ContactStore::insert(const Contact& contact) {
     });
     if (!ok)
         return std::nullopt;
+    index(stored);
     return stored.id;
 }
 
-ContactStore::UpdateResult ContactStore::update(const Contact& contact) {
+ContactStore::UpdateResult ContactStore::update(const Contact& contact)
+{
     bool found = false;
     const bool ok = m_db.transaction([&] {
         QSqlQuery& query = m_db.statement(QStringLiteral(
             "UPDATE contacts SET name = ?, home = ?, mobile = ?, email = ?, business_phone = ?,"
-            " business_fax = ?, name_f = ?, home_f = ?, mobile_f = ?, email_f = ?,"
-            " business_phone_f = ?, business_fax_f = ? WHERE id = ?"));
+            " business_fax = ? WHERE id = ?"));
         if (!m_db.exec(query, fieldValues(contact) << contact.id))
             return false;
         found = query.numRowsAffected() == 1;
         return found && writeNumbers(contact);
     });
-    if (ok)
+    if (ok) {
+        index(contact);
         return UpdateResult::Updated;
+    }
     return found ? UpdateResult::Failed : UpdateResult::NotFound;
 }
 
-QList<qint64> ContactStore::search(requests::SearchField field, const QString& text) {
-    QList<qint64> ids;
-    const QString needle = text.toCaseFolded();
-    QSqlQuery& query = needle.isEmpty()
-                           ? m_db.statement(QStringLiteral("SELECT id FROM contacts ORDER BY id"))
-                           : m_db.statement(searchSql(field));
-    // The same text for every placeholder (six of them for all fields).
-    QVariantList values;
-    if (!needle.isEmpty()) {
-        const int placeholders = field == requests::SearchField::All ? 6 : 1;
-        for (int i = 0; i < placeholders; ++i)
-            values << Database::text(needle);
-    }
-    if (!m_db.exec(query, values))
-        return ids;
-    while (query.next())
-        ids.append(query.value(0).toLongLong());
-    query.finish();
-    return ids;
+void ContactStore::index(const Contact& contact)
+{
+    SearchIndex& index = m_db.searchIndex();
+    if (index.isLoaded())
+        index.put(contact.id, indexFields(contact));
 }
 
-std::optional<qint64> ContactStore::lookupBy(const QString& sql, const QString& value) {
+SearchIndex& ContactStore::loadedIndex()
+{
+    SearchIndex& index = m_db.searchIndex();
+    if (index.isLoaded())
+        return index;
+    index.clear();
+    const bool read = forEach([&index](const Contact& c) { index.put(c.id, indexFields(c)); });
+    if (read)
+        index.setLoaded();
+    return index;
+}
+
+QList<qint64> ContactStore::search(requests::SearchField field, const QString& text)
+{
+    return loadedIndex().search(field, text);
+}
+
+std::optional<qint64> ContactStore::lookupBy(const QString& sql, const QString& value)
+{
     QSqlQuery& query = m_db.statement(sql);
     if (!m_db.exec(query, {Database::text(value)}))
         return std::nullopt;
@@ -154,7 +141,8 @@ std::optional<qint64> ContactStore::lookupBy(const QString& sql, const QString& 
     return id;
 }
 
-std::optional<Contact> ContactStore::lookup(const QString& number) {
+std::optional<Contact> ContactStore::lookup(const QString& number)
+{
     const QString exact = number.trimmed();
     if (exact.isEmpty())
         return std::nullopt;
@@ -173,7 +161,8 @@ std::optional<Contact> ContactStore::lookup(const QString& number) {
     return find(*id);
 }
 
-qint64 ContactStore::count() {
+qint64 ContactStore::count()
+{
     QSqlQuery& query = m_db.statement(QStringLiteral("SELECT count(*) FROM contacts"));
     qint64 n = 0;
     if (m_db.exec(query) && query.next())
@@ -182,7 +171,8 @@ qint64 ContactStore::count() {
     return n;
 }
 
-qint64 ContactStore::numberCount() {
+qint64 ContactStore::numberCount()
+{
     QSqlQuery& query = m_db.statement(QStringLiteral("SELECT count(*) FROM contact_numbers"));
     qint64 n = 0;
     if (m_db.exec(query) && query.next())
@@ -191,7 +181,8 @@ qint64 ContactStore::numberCount() {
     return n;
 }
 
-QString ContactStore::numberAt(qint64 index) {
+QString ContactStore::numberAt(qint64 index)
+{
     QSqlQuery& query = m_db.statement(
         QStringLiteral("SELECT number FROM contact_numbers ORDER BY rowid LIMIT 1 OFFSET ?"));
     QString number;
@@ -201,7 +192,8 @@ QString ContactStore::numberAt(qint64 index) {
     return number;
 }
 
-bool ContactStore::forEach(const std::function<void(const Contact&)>& visit) {
+bool ContactStore::forEach(const std::function<void(const Contact&)>& visit)
+{
     QSqlQuery& query = m_db.statement(SelectContact + QStringLiteral(" ORDER BY id"));
     if (!m_db.exec(query))
         return false;
@@ -211,7 +203,8 @@ bool ContactStore::forEach(const std::function<void(const Contact&)>& visit) {
     return true;
 }
 
-QList<qint64> ContactStore::withDigits(const QString& digits) {
+QList<qint64> ContactStore::withDigits(const QString& digits)
+{
     QList<qint64> ids;
     QSqlQuery& query = m_db.statement(
         QStringLiteral("SELECT DISTINCT contact_id FROM contact_numbers WHERE digits = ?"));

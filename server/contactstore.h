@@ -43,6 +43,10 @@ public:
 
 private:
     bool writeNumbers(const Contact& contact);
+    // Keeps the search index in step with a written contact.
+    void index(const Contact& contact);
+    // The search index, read from the database first when it is not complete.
+    SearchIndex& loadedIndex();
     std::optional<qint64> lookupBy(const QString& sql, const QString& value);
 
     Database& m_db;

@@ -14,16 +14,19 @@ const QByteArray RingCommand = "RING ";
 } // namespace
 
 ControlChannel::ControlChannel(Ring ring, QObject* parent)
-    : QObject(parent), m_ring(std::move(ring)) {
+    : QObject(parent), m_ring(std::move(ring))
+{
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, &ControlChannel::onConnection);
 }
 
-QString ControlChannel::nameForPort(quint16 port) {
+QString ControlChannel::nameForPort(quint16 port)
+{
     return QStringLiteral("quillora-server-%1").arg(port);
 }
 
-bool ControlChannel::listen(const QString& name, QString* error) {
+bool ControlChannel::listen(const QString& name, QString* error)
+{
     {
         QLocalSocket probe;
         probe.connectToServer(name);
@@ -42,7 +45,8 @@ bool ControlChannel::listen(const QString& name, QString* error) {
     return true;
 }
 
-QString ControlChannel::checkNumber(const QString& number) {
+QString ControlChannel::checkNumber(const QString& number)
+{
     if (number.trimmed().isEmpty())
         return QStringLiteral("The number is empty.");
     if (number.size() > MaxNumberLength)
@@ -54,7 +58,8 @@ QString ControlChannel::checkNumber(const QString& number) {
     return QString();
 }
 
-void ControlChannel::onConnection() {
+void ControlChannel::onConnection()
+{
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
         QPointer<QLocalSocket> guard(socket);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -86,7 +91,8 @@ void ControlChannel::onConnection() {
 }
 
 int ControlChannel::ring(const QString& name, const QString& number, QTextStream& out,
-                         QTextStream& err) {
+                         QTextStream& err)
+{
     const QString problem = checkNumber(number);
     if (!problem.isEmpty()) {
         err << "quillora-server ring: " << problem << Qt::endl;

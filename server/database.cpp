@@ -9,18 +9,14 @@
 
 namespace {
 
-// Version 1 of the file's tables. The *_f columns hold the case-folded fields that the
-// contact search compares with; contact_numbers holds each contact's phone numbers, as
-// stored and as digits only, for looking up calls.
+// Version 1 of the file's tables. contact_numbers holds each contact's phone numbers,
+// as stored and as digits only, for looking up calls.
 const char* const Schema[] = {
     "CREATE TABLE IF NOT EXISTS contacts ("
     " id INTEGER PRIMARY KEY,"
     " name TEXT NOT NULL DEFAULT '', home TEXT NOT NULL DEFAULT '',"
     " mobile TEXT NOT NULL DEFAULT '', email TEXT NOT NULL DEFAULT '',"
-    " business_phone TEXT NOT NULL DEFAULT '', business_fax TEXT NOT NULL DEFAULT '',"
-    " name_f TEXT NOT NULL DEFAULT '', home_f TEXT NOT NULL DEFAULT '',"
-    " mobile_f TEXT NOT NULL DEFAULT '', email_f TEXT NOT NULL DEFAULT '',"
-    " business_phone_f TEXT NOT NULL DEFAULT '', business_fax_f TEXT NOT NULL DEFAULT '')",
+    " business_phone TEXT NOT NULL DEFAULT '', business_fax TEXT NOT NULL DEFAULT '')",
     "CREATE TABLE IF NOT EXISTS contact_numbers ("
     " contact_id INTEGER NOT NULL REFERENCES contacts(id) ON DELETE CASCADE,"
     " number TEXT NOT NULL, digits TEXT NOT NULL)",
@@ -39,7 +35,8 @@ const char* const Schema[] = {
     "PRAGMA user_version = 1",
 };
 
-QString nextConnectionName() {
+QString nextConnectionName()
+{
     static QAtomicInteger<quint64> counter;
     return QStringLiteral("quillora-server-%1").arg(++counter);
 }
@@ -48,7 +45,8 @@ QString nextConnectionName() {
 
 Database::Database() : m_connection(nextConnectionName()) {}
 
-Database::~Database() {
+Database::~Database()
+{
     m_statements.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -59,16 +57,19 @@ Database::~Database() {
         QSqlDatabase::removeDatabase(m_connection);
 }
 
-QVariant Database::text(const QString& value) {
+QVariant Database::text(const QString& value)
+{
     return value.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(value);
 }
 
-QString Database::defaultPath() {
+QString Database::defaultPath()
+{
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return QDir(folder).filePath(QStringLiteral("Quillora/quillora-server.sqlite"));
 }
 
-bool Database::open(const QString& path) {
+bool Database::open(const QString& path)
+{
     m_path = path;
     const QFileInfo info(path);
     if (!QDir().mkpath(info.absolutePath())) {
@@ -93,13 +94,15 @@ bool Database::open(const QString& path) {
     // In WAL mode NORMAL keeps every committed transaction when the process is killed;
     // only a power loss could cost the last ones, never the file's integrity.
     if (!pragma(QStringLiteral("PRAGMA synchronous = NORMAL")) ||
-        !pragma(QStringLiteral("PRAGMA foreign_keys = ON")) || !createSchema())
+        !pragma(QStringLiteral("PRAGMA foreign_keys = ON")) ||
+        !pragma(QStringLiteral("PRAGMA cache_size = -65536")) || !createSchema())
         return false;
     m_open = true;
     return true;
 }
 
-bool Database::pragma(const QString& sql, QString* value) {
+bool Database::pragma(const QString& sql, QString* value)
+{
     QSqlQuery& query = statement(sql);
     if (!exec(query))
         return false;
@@ -109,7 +112,8 @@ bool Database::pragma(const QString& sql, QString* value) {
     return true;
 }
 
-bool Database::createSchema() {
+bool Database::createSchema()
+{
     return transaction([this] {
         for (const char* sql : Schema) {
             QSqlQuery query(QSqlDatabase::database(m_connection, false));
@@ -122,7 +126,8 @@ bool Database::createSchema() {
     });
 }
 
-QSqlQuery& Database::statement(const QString& sql) {
+QSqlQuery& Database::statement(const QString& sql)
+{
     auto it = m_statements.find(sql);
     if (it == m_statements.end()) {
         QSqlQuery query(QSqlDatabase::database(m_connection, false));
@@ -134,7 +139,8 @@ QSqlQuery& Database::statement(const QString& sql) {
     return it.value();
 }
 
-bool Database::exec(QSqlQuery& query, const QVariantList& values) {
+bool Database::exec(QSqlQuery& query, const QVariantList& values)
+{
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values[i]);
     if (query.exec())
@@ -143,7 +149,8 @@ bool Database::exec(QSqlQuery& query, const QVariantList& values) {
     return false;
 }
 
-bool Database::transaction(const std::function<bool()>& work) {
+bool Database::transaction(const std::function<bool()>& work)
+{
     if (m_transactionDepth > 0)
         return work();
     m_error.clear();
@@ -160,9 +167,25 @@ bool Database::transaction(const std::function<bool()>& work) {
     if (m_error.isEmpty())
         m_error = db.lastError().text();
     db.rollback();
+    m_index.clear(); // it may hold what was just undone
     return false;
 }
 
-void Database::fail(const QString& what, const QSqlQuery& query) {
+SearchIndex& Database::searchIndex()
+{
+    // Another process's commit changes the data version; this connection's own do not.
+    QSqlQuery& query = statement(QStringLiteral("PRAGMA data_version"));
+    if (exec(query) && query.next()) {
+        const qint64 version = query.value(0).toLongLong();
+        if (version != m_dataVersion)
+            m_index.clear();
+        m_dataVersion = version;
+    }
+    query.finish();
+    return m_index;
+}
+
+void Database::fail(const QString& what, const QSqlQuery& query)
+{
     m_error = what + QStringLiteral(": ") + query.lastError().text();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "searchindex.h"
+
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -41,6 +43,11 @@ public:
     // a null QString as NULL).
     static QVariant text(const QString& value);
 
+    // The contact search's in-memory index, shared by everything that uses this
+    // database. Emptied when a transaction is rolled back or another process has
+    // changed the file, so it is rebuilt before the next search.
+    SearchIndex& searchIndex();
+
     // The default file: "quillora-server.sqlite" in the user's data folder.
     static QString defaultPath();
 
@@ -54,5 +61,7 @@ private:
     QString m_error;
     bool m_open = false;
     int m_transactionDepth = 0;
+    SearchIndex m_index;
+    qint64 m_dataVersion = -1;
     QHash<QString, QSqlQuery> m_statements;
 };

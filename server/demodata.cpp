@@ -17,13 +17,15 @@ const char* const Domains[] = {"example.com", "example.org", "example.net", "mai
 
 // "555-" + the exchange digit + three digits that no other demo contact has in that
 // exchange (151 and 1000 have no common factor, so index * 151 never repeats mod 1000).
-QString demoNumber(char exchange, int index, int offset) {
+QString demoNumber(char exchange, int index, int offset)
+{
     return QStringLiteral("555-%1%2")
         .arg(QLatin1Char(exchange))
         .arg((offset + index * 151) % 1000, 3, 10, QLatin1Char('0'));
 }
 
-Contact makeContact(int index, QRandomGenerator& random) {
+Contact makeContact(int index, QRandomGenerator& random)
+{
     Contact c;
     const QString first = QString::fromLatin1(FirstNames[index % std::size(FirstNames)]);
     const QString last =
@@ -46,20 +48,23 @@ Contact makeContact(int index, QRandomGenerator& random) {
     return c;
 }
 
-bool isEmpty(ContactStore& contacts, CallLog& calls) {
+bool isEmpty(ContactStore& contacts, CallLog& calls)
+{
     return contacts.count() == 0 && calls.count() == 0;
 }
 
 } // namespace
 
-QStringList unknownNumbers() {
+QStringList unknownNumbers()
+{
     return {QStringLiteral("555-9012"), QStringLiteral("555-9137"), QStringLiteral("555-9240"),
             QStringLiteral("555-9388"), QStringLiteral("555-9415"), QStringLiteral("555-9563"),
             QStringLiteral("555-9671"), QStringLiteral("555-9704"), QStringLiteral("555-9852"),
             QStringLiteral("555-9999")};
 }
 
-Summary fill(Database& db, const QDateTime& now, quint32 seed) {
+Summary fill(Database& db, const QDateTime& now, quint32 seed)
+{
     ContactStore contacts(db);
     CallLog calls(db);
     Summary summary;

@@ -2,13 +2,15 @@
 
 namespace {
 
-bool beginsRequest(const QByteArray& chunk) {
+bool beginsRequest(const QByteArray& chunk)
+{
     return chunk.startsWith("PONG_:") || chunk.startsWith("STATS:") || chunk.startsWith("CNTAC:");
 }
 
 } // namespace
 
-InboundAssembler::Result InboundAssembler::feed(const QByteArray& chunk) {
+InboundAssembler::Result InboundAssembler::feed(const QByteArray& chunk)
+{
     Result result;
     if (chunk.isEmpty())
         return result;
@@ -35,7 +37,8 @@ InboundAssembler::Result InboundAssembler::feed(const QByteArray& chunk) {
     return result;
 }
 
-QByteArray InboundAssembler::takeHeld() {
+QByteArray InboundAssembler::takeHeld()
+{
     m_discarding = false;
     QByteArray message;
     message.swap(m_held);

@@ -21,12 +21,14 @@ namespace {
 // database in order. The handler only writes a byte; the loop reads it.
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
+void onSignal(int)
+{
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[0], &byte, 1);
 }
 
-void quitOnSignals(QObject* context) {
+void quitOnSignals(QObject* context)
+{
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, context);
@@ -39,7 +41,8 @@ void quitOnSignals(QObject* context) {
     std::signal(SIGTERM, onSignal);
 }
 
-int serve(const ServerOptions& options) {
+int serve(const ServerOptions& options)
+{
     Database db;
     if (!db.open(options.databasePath)) {
         QTextStream(stderr) << "quillora-server: " << db.errorText() << Qt::endl;
@@ -89,7 +92,8 @@ int serve(const ServerOptions& options) {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillora-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));

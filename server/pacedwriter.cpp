@@ -3,18 +3,21 @@
 #include <QTcpSocket>
 
 PacedWriter::PacedWriter(QTcpSocket* socket, int gapMs, qsizetype maxPendingBytes, QObject* parent)
-    : QObject(parent), m_socket(socket), m_gapMs(gapMs), m_maxPending(maxPendingBytes) {
+    : QObject(parent), m_socket(socket), m_gapMs(gapMs), m_maxPending(maxPendingBytes)
+{
     m_gap.setSingleShot(true);
     m_gap.setTimerType(Qt::PreciseTimer);
     connect(&m_gap, &QTimer::timeout, this, &PacedWriter::writeNext);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &PacedWriter::onBytesWritten);
 }
 
-qsizetype PacedWriter::pendingBytes() const {
+qsizetype PacedWriter::pendingBytes() const
+{
     return m_queuedBytes + m_socket->bytesToWrite();
 }
 
-bool PacedWriter::enqueue(const QByteArray& message) {
+bool PacedWriter::enqueue(const QByteArray& message)
+{
     if (message.isEmpty())
         return true;
     if (pendingBytes() + message.size() > m_maxPending)
@@ -25,7 +28,8 @@ bool PacedWriter::enqueue(const QByteArray& message) {
     return true;
 }
 
-void PacedWriter::writeNext() {
+void PacedWriter::writeNext()
+{
     if (m_writing || m_gap.isActive() || m_queue.isEmpty())
         return;
     if (m_sinceSent.isValid()) {
@@ -46,7 +50,8 @@ void PacedWriter::writeNext() {
     }
 }
 
-void PacedWriter::onBytesWritten() {
+void PacedWriter::onBytesWritten()
+{
     if (!m_writing || m_socket->bytesToWrite() > 0)
         return;
     m_writing = false;

@@ -8,7 +8,8 @@ namespace replies {
 
 namespace {
 
-QString kindHead(requests::StatsKind kind) {
+QString kindHead(requests::StatsKind kind)
+{
     switch (kind) {
     case requests::StatsKind::Last:
         return QStringLiteral("STATS:LAST");
@@ -22,24 +23,28 @@ QString kindHead(requests::StatsKind kind) {
     return QString();
 }
 
-QString statsHead(requests::StatsKind kind, qsizetype records, int fieldsPerRecord) {
+QString statsHead(requests::StatsKind kind, qsizetype records, int fieldsPerRecord)
+{
     return kindHead(kind) + QLatin1Char(';') + QString::number(records) + QLatin1Char('#') +
            QStringLiteral("%1").arg(fieldsPerRecord, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
 
-QString field(const QString& value) {
+QString field(const QString& value)
+{
     QString safe = value;
     safe.replace(QLatin1Char(','), CommaReplacement);
     return safe;
 }
 
-QString formatTime(const QDateTime& at) {
+QString formatTime(const QDateTime& at)
+{
     return at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-QString call(const QDateTime& at, const QString& number, const std::optional<Contact>& caller) {
+QString call(const QDateTime& at, const QString& number, const std::optional<Contact>& caller)
+{
     QStringList fields{protocol::CallPrefix + formatTime(at), field(number)};
     if (caller) {
         fields << field(caller->name) << field(caller->home) << field(caller->mobile)
@@ -52,11 +57,13 @@ QString call(const QDateTime& at, const QString& number, const std::optional<Con
     return fields.join(QLatin1Char(','));
 }
 
-QString ping(quint64 number) {
+QString ping(quint64 number)
+{
     return protocol::PingPrefix + QString::number(number);
 }
 
-QString callList(requests::StatsKind kind, const QList<CallRow>& rows) {
+QString callList(requests::StatsKind kind, const QList<CallRow>& rows)
+{
     QStringList fields;
     fields.reserve(rows.size() * 3);
     for (const CallRow& row : rows)
@@ -64,7 +71,8 @@ QString callList(requests::StatsKind kind, const QList<CallRow>& rows) {
     return statsHead(kind, rows.size(), 3) + fields.join(QLatin1Char(','));
 }
 
-QString contactTable(requests::StatsKind kind, const QList<ContactRow>& rows) {
+QString contactTable(requests::StatsKind kind, const QList<ContactRow>& rows)
+{
     QString text = statsHead(kind, rows.size(), 9);
     text.reserve(text.size() + rows.size() * 100);
     bool first = true;
@@ -82,7 +90,8 @@ QString contactTable(requests::StatsKind kind, const QList<ContactRow>& rows) {
     return text;
 }
 
-QString searchResult(const Contact& shown, const QList<qint64>& matches) {
+QString searchResult(const Contact& shown, const QList<qint64>& matches)
+{
     QString text = QStringLiteral("CNTAC:SEAR;");
     text.reserve(text.size() + 200 + matches.size() * 8);
     text += field(shown.name) + QLatin1Char(',') + field(shown.home) + QLatin1Char(',') +
@@ -96,15 +105,18 @@ QString searchResult(const Contact& shown, const QList<qint64>& matches) {
     return text;
 }
 
-QString noMatch() {
+QString noMatch()
+{
     return QStringLiteral("CNTAC:SEAR;None");
 }
 
-QString saved(const QString& text) {
+QString saved(const QString& text)
+{
     return QStringLiteral("CNTAC:SAVE;") + text;
 }
 
-QString refused(const QString& text) {
+QString refused(const QString& text)
+{
     return QStringLiteral("CNTAC:ERRO;") + text;
 }
 

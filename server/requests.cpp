@@ -9,7 +9,8 @@ namespace requests {
 
 namespace {
 
-bool allDigits(QStringView text) {
+bool allDigits(QStringView text)
+{
     if (text.isEmpty())
         return false;
     for (const QChar c : text) {
@@ -19,7 +20,8 @@ bool allDigits(QStringView text) {
     return true;
 }
 
-int parseCount(const QString& text) {
+int parseCount(const QString& text)
+{
     const QString trimmed = text.trimmed();
     if (!allDigits(trimmed))
         return DefaultCount;
@@ -52,7 +54,8 @@ const QString SaveHead = QStringLiteral("CNTAC:SAVE;");
 const QString BrowseMarker = QStringLiteral(",@RECORD:");
 const QString NewKey = QStringLiteral("NEW");
 
-ContactsRequest parseSearch(const QString& payload) {
+ContactsRequest parseSearch(const QString& payload)
+{
     Search search;
     QString request = payload;
     const qsizetype marker = request.lastIndexOf(BrowseMarker);
@@ -84,7 +87,8 @@ ContactsRequest parseSearch(const QString& payload) {
     return Refusal{QStringLiteral("Unknown search field \"%1\".").arg(code.left(16))};
 }
 
-ContactsRequest parseSave(const QString& payload) {
+ContactsRequest parseSave(const QString& payload)
+{
     const QStringList parts = payload.split(QLatin1Char(','), Qt::KeepEmptyParts);
     constexpr int Expected = 7; // the key and six fields
     if (parts.size() > Expected) {
@@ -122,7 +126,8 @@ ContactsRequest parseSave(const QString& payload) {
 
 } // namespace
 
-std::optional<StatsRequest> parseStats(const QString& message) {
+std::optional<StatsRequest> parseStats(const QString& message)
+{
     static const std::array<std::pair<QString, StatsKind>, 4> Kinds{{
         {QStringLiteral("STATS:LAST"), StatsKind::Last},
         {QStringLiteral("STATS:UNKN"), StatsKind::Unknown},
@@ -141,7 +146,8 @@ std::optional<StatsRequest> parseStats(const QString& message) {
     return std::nullopt;
 }
 
-ContactsRequest parseContacts(const QString& message) {
+ContactsRequest parseContacts(const QString& message)
+{
     if (message.startsWith(SearchHead))
         return parseSearch(message.mid(SearchHead.size()));
     if (message.startsWith(SaveHead))

@@ -7,21 +7,24 @@
 
 Server::Server(Database& db, const ServerConfig& config, QObject* parent)
     : QObject(parent), m_db(db), m_config(config), m_contacts(db), m_calls(db),
-      m_control([this](const QString& number) { return describe(announceCall(number)); }) {
+      m_control([this](const QString& number) { return describe(announceCall(number)); })
+{
     m_listener.setMaxPendingConnections(m_config.maxClients);
     connect(&m_listener, &QTcpServer::newConnection, this, &Server::onNewConnection);
     m_keepAlive.setInterval(m_config.pingIntervalMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &Server::onKeepAlive);
 }
 
-Server::~Server() {
+Server::~Server()
+{
     m_listener.close();
     const QList<ClientSession*> sessions = m_sessions;
     m_sessions.clear();
     qDeleteAll(sessions);
 }
 
-bool Server::start(QString* error) {
+bool Server::start(QString* error)
+{
     if (!m_listener.listen(m_config.address, m_config.port)) {
         *error = QStringLiteral("Cannot listen on %1:%2: %3")
                      .arg(m_config.address.toString())
@@ -43,7 +46,8 @@ bool Server::start(QString* error) {
     return true;
 }
 
-int Server::authenticatedCount() const {
+int Server::authenticatedCount() const
+{
     int n = 0;
     for (const ClientSession* s : m_sessions) {
         if (s->isOpen() && s->isAuthenticated())
@@ -52,7 +56,8 @@ int Server::authenticatedCount() const {
     return n;
 }
 
-void Server::onNewConnection() {
+void Server::onNewConnection()
+{
     while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
         if (m_sessions.size() >= m_config.maxClients) {
             serverlog::write(QStringLiteral("Refused %1:%2: already %3 clients.")
@@ -77,13 +82,15 @@ void Server::onNewConnection() {
     }
 }
 
-void Server::onFinished(ClientSession* session) {
+void Server::onFinished(ClientSession* session)
+{
     if (m_sessions.removeOne(session))
         session->deleteLater();
     updateKeepAlive();
 }
 
-void Server::updateKeepAlive() {
+void Server::updateKeepAlive()
+{
     // Probes run only while someone is there to probe.
     if (authenticatedCount() > 0) {
         if (!m_keepAlive.isActive())
@@ -93,7 +100,8 @@ void Server::updateKeepAlive() {
     }
 }
 
-void Server::onKeepAlive() {
+void Server::onKeepAlive()
+{
     const QString probe = replies::ping(++m_pings);
     const QList<ClientSession*> sessions = m_sessions;
     for (ClientSession* session : sessions) {
@@ -107,13 +115,15 @@ void Server::onKeepAlive() {
     }
 }
 
-void Server::onMessage(ClientSession* session, const QString& message) {
+void Server::onMessage(ClientSession* session, const QString& message)
+{
     const std::optional<QString> reply = answers::answer(message, m_contacts, m_calls);
     if (reply && session->isOpen())
         session->send(*reply);
 }
 
-Server::Announcement Server::announceCall(const QString& number, const QDateTime& at) {
+Server::Announcement Server::announceCall(const QString& number, const QDateTime& at)
+{
     Announcement result;
     result.number = number.trimmed();
     result.caller = m_contacts.lookup(result.number);
@@ -132,7 +142,8 @@ Server::Announcement Server::announceCall(const QString& number, const QDateTime
     return result;
 }
 
-QString describe(const Server::Announcement& a) {
+QString describe(const Server::Announcement& a)
+{
     const QString caller =
         a.caller ? QStringLiteral("%1 (contact %2)")
                        .arg(a.caller->name.isEmpty() ? QStringLiteral("no name") : a.caller->name)

@@ -9,7 +9,8 @@ namespace {
 bool g_enabled = true;
 }
 
-void write(const QString& line) {
+void write(const QString& line)
+{
     if (!g_enabled)
         return;
     const QString stamped =
@@ -19,7 +20,8 @@ void write(const QString& line) {
     std::fflush(stdout);
 }
 
-void setEnabled(bool enabled) {
+void setEnabled(bool enabled)
+{
     g_enabled = enabled;
 }
 

@@ -7,7 +7,8 @@
 
 namespace {
 
-bool parseNumber(const QString& text, int min, int max, int* value) {
+bool parseNumber(const QString& text, int min, int max, int* value)
+{
     bool ok = false;
     const int n = text.trimmed().toInt(&ok);
     if (!ok || n < min || n > max)
@@ -18,7 +19,8 @@ bool parseNumber(const QString& text, int min, int max, int* value) {
 
 } // namespace
 
-ServerOptions parseServerOptions(const QStringList& arguments) {
+ServerOptions parseServerOptions(const QStringList& arguments)
+{
     ServerOptions options;
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -7,7 +7,8 @@
 namespace answers {
 
 QList<replies::ContactRow> contactRows(ContactStore& contacts, CallLog& calls, bool topOnly,
-                                       int limit) {
+                                       int limit)
+{
     QHash<qint64, qint64> known = calls.countsByContact();
     // Calls that matched no contact when they came in count for every contact that has
     // their number now.
@@ -57,7 +58,8 @@ QList<replies::ContactRow> contactRows(ContactStore& contacts, CallLog& calls, b
     return rows;
 }
 
-QString stats(const requests::StatsRequest& request, ContactStore& contacts, CallLog& calls) {
+QString stats(const requests::StatsRequest& request, ContactStore& contacts, CallLog& calls)
+{
     using requests::StatsKind;
     switch (request.kind) {
     case StatsKind::Last:
@@ -74,7 +76,8 @@ QString stats(const requests::StatsRequest& request, ContactStore& contacts, Cal
     return QString();
 }
 
-std::optional<QString> answer(const QString& message, ContactStore& contacts, CallLog& calls) {
+std::optional<QString> answer(const QString& message, ContactStore& contacts, CallLog& calls)
+{
     switch (protocol::classify(message)) {
     case protocol::Kind::Stats:
         if (const std::optional<requests::StatsRequest> request = requests::parseStats(message))

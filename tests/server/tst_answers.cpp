@@ -18,7 +18,8 @@ struct StatsView {
     QStringList fields;
 };
 
-StatsView view(const QString& reply) {
+StatsView view(const QString& reply)
+{
     const qsizetype hash = reply.indexOf(QLatin1Char('#'));
     const QString list = reply.mid(hash + 3);
     return {reply.left(10), list.isEmpty() ? QStringList{} : list.split(QLatin1Char(','))};
@@ -40,7 +41,8 @@ private slots:
     void otherMessagesGetNoAnswer();
 
 private:
-    QString ask(const QString& request) {
+    QString ask(const QString& request)
+    {
         return answers::answer(request, *m_contacts, *m_calls).value_or(QStringLiteral("<none>"));
     }
     qint64 add(const QString& name, const QString& home, const QString& email = {});
@@ -52,7 +54,8 @@ private:
     QDateTime m_t0 = QDateTime(QDate(2024, 5, 1), QTime(9, 0));
 };
 
-void TestAnswers::init() {
+void TestAnswers::init()
+{
     m_dir = std::make_unique<QTemporaryDir>();
     m_db = std::make_unique<Database>();
     QVERIFY(m_db->open(m_dir->filePath(QStringLiteral("a.sqlite"))));
@@ -60,14 +63,16 @@ void TestAnswers::init() {
     m_calls = std::make_unique<CallLog>(*m_db);
 }
 
-void TestAnswers::cleanup() {
+void TestAnswers::cleanup()
+{
     m_calls.reset();
     m_contacts.reset();
     m_db.reset();
     m_dir.reset();
 }
 
-qint64 TestAnswers::add(const QString& name, const QString& home, const QString& email) {
+qint64 TestAnswers::add(const QString& name, const QString& home, const QString& email)
+{
     Contact c;
     c.name = name;
     c.home = home;
@@ -75,7 +80,8 @@ qint64 TestAnswers::add(const QString& name, const QString& home, const QString&
     return *m_contacts->insert(c);
 }
 
-void TestAnswers::lastAndUnknownCalls() {
+void TestAnswers::lastAndUnknownCalls()
+{
     const qint64 ann = add(QStringLiteral("Lee, Ann"), QStringLiteral("555-1"));
     for (int i = 0; i < 12; ++i)
         QVERIFY(m_calls->add(m_t0.addSecs(i * 60), QStringLiteral("555-1"), ann));
@@ -100,7 +106,8 @@ void TestAnswers::lastAndUnknownCalls() {
     QCOMPARE(unknown.fields[2], QStringLiteral("555-9"));
 }
 
-void TestAnswers::topCallersCountUnrecognisedCalls() {
+void TestAnswers::topCallersCountUnrecognisedCalls()
+{
     const qint64 ann = add(QStringLiteral("Ann"), QStringLiteral("555-1"));
     const qint64 bob = add(QStringLiteral("Bob"), QStringLiteral("555-2"));
     add(QStringLiteral("Never called"), QStringLiteral("555-3"));
@@ -127,7 +134,8 @@ void TestAnswers::topCallersCountUnrecognisedCalls() {
     QCOMPARE(view(ask(QStringLiteral("STATS:TOPS;1"))).fields.size(), 9);
 }
 
-void TestAnswers::contactListHasEveryContact() {
+void TestAnswers::contactListHasEveryContact()
+{
     const qint64 ann = add(QStringLiteral("Ann"), QStringLiteral("555-1"), QStringLiteral("a@x"));
     add(QStringLiteral("Bob"), QString());
     QVERIFY(m_calls->add(m_t0, QStringLiteral("555-1"), ann));
@@ -150,7 +158,8 @@ void TestAnswers::contactListHasEveryContact() {
              QStringLiteral("STATS:CNTS;0#09"));
 }
 
-void TestAnswers::searchAndBrowse() {
+void TestAnswers::searchAndBrowse()
+{
     const qint64 a = add(QStringLiteral("Anna Smith"), QStringLiteral("555-1"));
     const qint64 b = add(QStringLiteral("Bob"), QStringLiteral("555-2"));
     const qint64 c = add(QStringLiteral("Cara SMITHERS"), QStringLiteral("555-3"));
@@ -176,7 +185,8 @@ void TestAnswers::searchAndBrowse() {
     }
 }
 
-void TestAnswers::saveUpdatesAndCreates() {
+void TestAnswers::saveUpdatesAndCreates()
+{
     const qint64 a = add(QStringLiteral("Ann"), QStringLiteral("555-1"));
     const QString saved =
         ask(QStringLiteral("CNTAC:SAVE;%1,Ann Berg,555-1,555-3,ann@x,555-7,555-8").arg(a));
@@ -197,7 +207,8 @@ void TestAnswers::saveUpdatesAndCreates() {
     QVERIFY(created.contains(QString::number(found->id)));
 }
 
-void TestAnswers::refusedSavesChangeNothing() {
+void TestAnswers::refusedSavesChangeNothing()
+{
     const qint64 a = add(QStringLiteral("Ann"), QStringLiteral("555-1"));
     for (const QString& bad :
          {QStringLiteral("CNTAC:SAVE;%1,Lee, Ann,555-1,,,,").arg(a), // a comma in the name
@@ -211,7 +222,8 @@ void TestAnswers::refusedSavesChangeNothing() {
     QCOMPARE(m_contacts->find(a)->home, QStringLiteral("555-1"));
 }
 
-void TestAnswers::otherMessagesGetNoAnswer() {
+void TestAnswers::otherMessagesGetNoAnswer()
+{
     QCOMPARE(ask(QStringLiteral("PONG_:3")), QStringLiteral("<none>"));
     QCOMPARE(ask(QStringLiteral("STATS:XXXX;10")), QStringLiteral("<none>"));
     QCOMPARE(ask(QStringLiteral("hello")), QStringLiteral("<none>"));

@@ -27,7 +27,8 @@ private slots:
     void passwordCheck();
 };
 
-void TestMessages::statsCounts_data() {
+void TestMessages::statsCounts_data()
+{
     QTest::addColumn<QString>("request");
     QTest::addColumn<int>("count");
     QTest::newRow("plain") << "STATS:LAST;20" << 20;
@@ -42,7 +43,8 @@ void TestMessages::statsCounts_data() {
     QTest::newRow("above limit") << "STATS:TOPS;100001" << requests::MaxCount;
 }
 
-void TestMessages::statsCounts() {
+void TestMessages::statsCounts()
+{
     QFETCH(QString, request);
     QFETCH(int, count);
     const auto parsed = requests::parseStats(request);
@@ -50,7 +52,8 @@ void TestMessages::statsCounts() {
     QCOMPARE(parsed->count, count);
 }
 
-void TestMessages::statsKinds() {
+void TestMessages::statsKinds()
+{
     QCOMPARE(requests::parseStats(QStringLiteral("STATS:LAST;5"))->kind, StatsKind::Last);
     QCOMPARE(requests::parseStats(QStringLiteral("STATS:UNKN;5"))->kind, StatsKind::Unknown);
     QCOMPARE(requests::parseStats(QStringLiteral("STATS:TOPS;5"))->kind, StatsKind::Top);
@@ -59,7 +62,8 @@ void TestMessages::statsKinds() {
     QVERIFY(!requests::parseStats(QStringLiteral("STATS:last;5")));
 }
 
-void TestMessages::searchRequests() {
+void TestMessages::searchRequests()
+{
     auto search = [](const char* text) {
         return std::get<requests::Search>(requests::parseContacts(QString::fromUtf8(text)));
     };
@@ -79,7 +83,8 @@ void TestMessages::searchRequests() {
         requests::parseContacts(QStringLiteral("CNTAC:DELE;1"))));
 }
 
-void TestMessages::browseRequests() {
+void TestMessages::browseRequests()
+{
     auto search = [](const QString& text) {
         return std::get<requests::Search>(requests::parseContacts(text));
     };
@@ -106,7 +111,8 @@ void TestMessages::browseRequests() {
     QCOMPARE(text.text, QStringLiteral("x,@RECORD:y"));
 }
 
-void TestMessages::saveRequests() {
+void TestMessages::saveRequests()
+{
     const auto update = std::get<requests::Save>(requests::parseContacts(
         QStringLiteral("CNTAC:SAVE;12,Ann Lee, 555-1,,ann@example.com,555-7,")));
     QVERIFY(!update.isNew);
@@ -136,7 +142,8 @@ void TestMessages::saveRequests() {
     }
 }
 
-void TestMessages::callMessages() {
+void TestMessages::callMessages()
+{
     const QDateTime at(QDate(2024, 5, 1), QTime(14, 3, 59));
     Contact ann;
     ann.id = 3;
@@ -156,7 +163,8 @@ void TestMessages::callMessages() {
     QCOMPARE(replies::ping(7), QStringLiteral("PING_:7"));
 }
 
-void TestMessages::statsReplies() {
+void TestMessages::statsReplies()
+{
     const QDateTime at(QDate(2024, 5, 1), QTime(12, 1));
     const QList<replies::CallRow> rows{{QStringLiteral("Ann"), at, QStringLiteral("5551234")},
                                        {QStringLiteral("Unknown"), at, QStringLiteral("55,5")}};
@@ -181,7 +189,8 @@ void TestMessages::statsReplies() {
     QCOMPARE(replies::contactTable(StatsKind::Contacts, {}), QStringLiteral("STATS:CNTS;0#09"));
 }
 
-void TestMessages::contactReplies() {
+void TestMessages::contactReplies()
+{
     Contact c;
     c.id = 12;
     c.name = QStringLiteral("Smith, J");
@@ -198,7 +207,8 @@ void TestMessages::contactReplies() {
     QCOMPARE(replies::refused(QStringLiteral("no")), QStringLiteral("CNTAC:ERRO;no"));
 }
 
-void TestMessages::assemblerJoinsAndSplits() {
+void TestMessages::assemblerJoinsAndSplits()
+{
     InboundAssembler assembler(64 * 1024);
     // A short read is a whole message at once (the password has no prefix).
     auto r = assembler.feed("secret");
@@ -222,7 +232,8 @@ void TestMessages::assemblerJoinsAndSplits() {
     QVERIFY(!assembler.holding());
 }
 
-void TestMessages::assemblerDropsOversized() {
+void TestMessages::assemblerDropsOversized()
+{
     InboundAssembler assembler(1000);
     auto r = assembler.feed("CNTAC:SEAR;ALLF;" + QByteArray(900, 'x'));
     QVERIFY(!r.dropped);
@@ -239,7 +250,8 @@ void TestMessages::assemblerDropsOversized() {
     QVERIFY(assembler.feed(QByteArray(1001, 'q')).dropped);
 }
 
-void TestMessages::passwordCheck() {
+void TestMessages::passwordCheck()
+{
     QVERIFY(ClientSession::passwordMatches("s3cret", "s3cret"));
     QVERIFY(!ClientSession::passwordMatches("s3cre", "s3cret"));
     QVERIFY(!ClientSession::passwordMatches("s3cret ", "s3cret"));

@@ -40,7 +40,8 @@ private:
     qint64 m_ann = 0;
 };
 
-void TestServer::init() {
+void TestServer::init()
+{
     m_dir = std::make_unique<QTemporaryDir>();
     m_db = std::make_unique<Database>();
     QVERIFY(m_db->open(m_dir->filePath(QStringLiteral("s.sqlite"))));
@@ -60,20 +61,23 @@ void TestServer::init() {
     m_config.silenceLimitMs = 500;
 }
 
-void TestServer::cleanup() {
+void TestServer::cleanup()
+{
     m_server.reset();
     m_db.reset();
     m_dir.reset();
 }
 
-void TestServer::startServer(const QString& password) {
+void TestServer::startServer(const QString& password)
+{
     m_config.password = password;
     m_server = std::make_unique<Server>(*m_db, m_config);
     QString error;
     QVERIFY2(m_server->start(&error), qPrintable(error));
 }
 
-std::unique_ptr<WireClient> TestServer::loggedIn() {
+std::unique_ptr<WireClient> TestServer::loggedIn()
+{
     const int before = m_server->authenticatedCount();
     auto client = std::make_unique<WireClient>(m_server->port());
     client->answerPings(true);
@@ -83,7 +87,8 @@ std::unique_ptr<WireClient> TestServer::loggedIn() {
     return client;
 }
 
-void TestServer::greetsAndAcceptsThePassword() {
+void TestServer::greetsAndAcceptsThePassword()
+{
     startServer();
     WireClient client(m_server->port());
     QVERIFY(client.waitForReads(1));
@@ -97,7 +102,8 @@ void TestServer::greetsAndAcceptsThePassword() {
     QVERIFY(!client.isGone());
 }
 
-void TestServer::wrongPasswordCloses() {
+void TestServer::wrongPasswordCloses()
+{
     startServer();
     for (const QByteArray& wrong : {QByteArray("s3cre"), QByteArray("s3cret "), QByteArray("x")}) {
         WireClient client(m_server->port());
@@ -108,7 +114,8 @@ void TestServer::wrongPasswordCloses() {
     QCOMPARE(m_server->authenticatedCount(), 0);
 }
 
-void TestServer::nothingIsAcceptedBeforeThePassword() {
+void TestServer::nothingIsAcceptedBeforeThePassword()
+{
     startServer();
     WireClient client(m_server->port());
     QVERIFY(client.logIn("STATS:LAST;10"));
@@ -116,7 +123,8 @@ void TestServer::nothingIsAcceptedBeforeThePassword() {
     QCOMPARE(client.reads().size(), 1);
 }
 
-void TestServer::unauthenticatedClientTimesOut() {
+void TestServer::unauthenticatedClientTimesOut()
+{
     startServer();
     WireClient silent(m_server->port());
     QVERIFY(silent.waitForReads(1));
@@ -124,7 +132,8 @@ void TestServer::unauthenticatedClientTimesOut() {
     QCOMPARE(m_server->clientCount(), 0);
 }
 
-void TestServer::keepAliveDropsSilentClients() {
+void TestServer::keepAliveDropsSilentClients()
+{
     startServer();
     auto answering = loggedIn();
     QVERIFY(answering);
@@ -146,7 +155,8 @@ void TestServer::keepAliveDropsSilentClients() {
     QCOMPARE(pings[1].mid(6).toInt(), pings[0].mid(6).toInt() + 1);
 }
 
-void TestServer::twoCallsArriveAsTwoReads() {
+void TestServer::twoCallsArriveAsTwoReads()
+{
     m_config.pingIntervalMs = 60000; // no probes in between
     startServer();
     auto client = loggedIn();
@@ -163,7 +173,8 @@ void TestServer::twoCallsArriveAsTwoReads() {
     QVERIFY(reads[1].endsWith(",555-9999,,,,,,"));
 }
 
-void TestServer::callsReachEveryAuthenticatedClient() {
+void TestServer::callsReachEveryAuthenticatedClient()
+{
     startServer();
     auto a = loggedIn();
     auto b = loggedIn();
@@ -194,7 +205,8 @@ void TestServer::callsReachEveryAuthenticatedClient() {
     QCOMPARE(logged[0].name, QStringLiteral("Unknown"));
 }
 
-void TestServer::withoutPasswordEveryoneIsIn() {
+void TestServer::withoutPasswordEveryoneIsIn()
+{
     startServer(QString());
     WireClient client(m_server->port());
     QVERIFY(client.waitForReads(1));
@@ -204,7 +216,8 @@ void TestServer::withoutPasswordEveryoneIsIn() {
     QVERIFY(client.ask("STATS:LAST;10", "STATS:").startsWith("STATS:LAST;0#03"));
 }
 
-void TestServer::refusesClientsOverTheLimit() {
+void TestServer::refusesClientsOverTheLimit()
+{
     m_config.maxClients = 64;
     m_config.authTimeoutMs = 60000;
     startServer();
@@ -223,7 +236,8 @@ void TestServer::refusesClientsOverTheLimit() {
     QVERIFY(later.waitForReads(1));
 }
 
-void TestServer::survivesOversizedAndGarbageInput() {
+void TestServer::survivesOversizedAndGarbageInput()
+{
     startServer();
     auto client = loggedIn();
     QVERIFY(client);
@@ -240,7 +254,8 @@ void TestServer::survivesOversizedAndGarbageInput() {
     QVERIFY(!client->isGone());
 }
 
-void TestServer::joinsAMessageSentInPieces() {
+void TestServer::joinsAMessageSentInPieces()
+{
     m_config.quietMs = 2000; // the pieces come well within this
     startServer();
     auto client = loggedIn();

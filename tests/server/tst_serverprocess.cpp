@@ -19,7 +19,8 @@ struct RunningServer {
     QByteArray output;
     quint16 port = 0;
 
-    bool start(const QStringList& arguments) {
+    bool start(const QStringList& arguments)
+    {
         process->start(ServerBin, arguments);
         static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
         const bool ok = QTest::qWaitFor(
@@ -34,12 +35,14 @@ struct RunningServer {
         return ok && port != 0;
     }
 
-    void kill() {
+    void kill()
+    {
         process->kill(); // SIGKILL: no chance to tidy up
         process->waitForFinished(5000);
     }
 
-    ~RunningServer() {
+    ~RunningServer()
+    {
         if (process->state() != QProcess::NotRunning) {
             process->terminate();
             if (!process->waitForFinished(5000))
@@ -55,7 +58,8 @@ struct RingResult {
     QString err;
 };
 
-RingResult ring(const QStringList& arguments) {
+RingResult ring(const QStringList& arguments)
+{
     QProcess process;
     process.start(ServerBin, QStringList{QStringLiteral("ring")} + arguments);
     (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000);
@@ -82,7 +86,8 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-void TestServerProcess::commandLine() {
+void TestServerProcess::commandLine()
+{
     QProcess help;
     help.start(ServerBin, {QStringLiteral("--help")});
     QVERIFY(help.waitForFinished(10000));
@@ -105,7 +110,8 @@ void TestServerProcess::commandLine() {
     }
 }
 
-void TestServerProcess::ringWithoutServer() {
+void TestServerProcess::ringWithoutServer()
+{
     const RingResult result =
         ring({QStringLiteral("--control"), QStringLiteral("quillora-nobody-here"),
               QStringLiteral("555-1234")});
@@ -115,7 +121,8 @@ void TestServerProcess::ringWithoutServer() {
     QVERIFY(result.out.isEmpty());
 }
 
-void TestServerProcess::ringAnnouncesToClients() {
+void TestServerProcess::ringAnnouncesToClients()
+{
     RunningServer server;
     QVERIFY(server.start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
                           dbPath(), QStringLiteral("--password"), QStringLiteral("pw")}));
@@ -140,7 +147,8 @@ void TestServerProcess::ringAnnouncesToClients() {
     QVERIFY(result.exitCode != 0);
 }
 
-void TestServerProcess::demoDataAnswersStatistics() {
+void TestServerProcess::demoDataAnswersStatistics()
+{
     RunningServer server;
     QVERIFY(server.start({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
                           dbPath(), QStringLiteral("--demo")}));
@@ -160,7 +168,8 @@ void TestServerProcess::demoDataAnswersStatistics() {
     QVERIFY(search.split(',').size() > 7 + 30);
 }
 
-void TestServerProcess::killedServerKeepsItsData() {
+void TestServerProcess::killedServerKeepsItsData()
+{
     const QStringList arguments{
         QStringLiteral("--port"),
         QStringLiteral("0"),

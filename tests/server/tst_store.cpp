@@ -11,7 +11,8 @@
 namespace {
 
 Contact person(const QString& name, const QString& home = {}, const QString& mobile = {},
-               const QString& email = {}, const QString& business = {}, const QString& fax = {}) {
+               const QString& email = {}, const QString& business = {}, const QString& fax = {})
+{
     Contact c;
     c.name = name;
     c.home = home;
@@ -34,6 +35,7 @@ private slots:
     void savesAndUpdates();
     void saveIsOneTransaction();
     void searchIgnoresCaseInTheChosenField();
+    void searchStaysInStepWithWrites();
     void lookupPrefersExactNumber();
     void callLogNewestFirst();
 
@@ -44,7 +46,8 @@ private:
     std::unique_ptr<CallLog> m_calls;
 };
 
-void TestStore::init() {
+void TestStore::init()
+{
     m_dir = std::make_unique<QTemporaryDir>();
     m_db = std::make_unique<Database>();
     QVERIFY2(m_db->open(m_dir->filePath(QStringLiteral("calls.sqlite"))),
@@ -53,14 +56,16 @@ void TestStore::init() {
     m_calls = std::make_unique<CallLog>(*m_db);
 }
 
-void TestStore::cleanup() {
+void TestStore::cleanup()
+{
     m_calls.reset();
     m_contacts.reset();
     m_db.reset();
     m_dir.reset();
 }
 
-void TestStore::opensInWalMode() {
+void TestStore::opensInWalMode()
+{
     QSqlQuery& mode = m_db->statement(QStringLiteral("PRAGMA journal_mode"));
     QVERIFY(m_db->exec(mode));
     QVERIFY(mode.next());
@@ -73,14 +78,16 @@ void TestStore::opensInWalMode() {
     QCOMPARE(ContactStore(again).count(), qint64(1));
 }
 
-void TestStore::refusesUnusableFile() {
+void TestStore::refusesUnusableFile()
+{
     // A folder where the file should be.
     Database db;
     QVERIFY(!db.open(m_dir->path()));
     QVERIFY(!db.errorText().isEmpty());
 }
 
-void TestStore::savesAndUpdates() {
+void TestStore::savesAndUpdates()
+{
     const auto id =
         m_contacts->insert(person(QStringLiteral("Ann Lee"), QStringLiteral("555-1000")));
     QVERIFY(id);
@@ -102,7 +109,8 @@ void TestStore::savesAndUpdates() {
     QCOMPARE(m_contacts->count(), qint64(1));
 }
 
-void TestStore::saveIsOneTransaction() {
+void TestStore::saveIsOneTransaction()
+{
     // Make the second write of a save fail: the record itself must not stay behind.
     QSqlQuery& trap = m_db->statement(
         QStringLiteral("CREATE TRIGGER refuse_number BEFORE INSERT ON contact_numbers"
@@ -121,7 +129,8 @@ void TestStore::saveIsOneTransaction() {
     QCOMPARE(m_contacts->lookup(QStringLiteral("555-1"))->id, *id);
 }
 
-void TestStore::searchIgnoresCaseInTheChosenField() {
+void TestStore::searchIgnoresCaseInTheChosenField()
+{
     using requests::SearchField;
     const qint64 a =
         *m_contacts->insert(person(QStringLiteral("Jürgen Smith"), QStringLiteral("555-1"), {},
@@ -144,7 +153,45 @@ void TestStore::searchIgnoresCaseInTheChosenField() {
     QCOMPARE(m_contacts->search(SearchField::All, QStringLiteral("'")), QList<qint64>{});
 }
 
-void TestStore::lookupPrefersExactNumber() {
+void TestStore::searchStaysInStepWithWrites()
+{
+    using requests::SearchField;
+    const qint64 a = *m_contacts->insert(person(QStringLiteral("Ann"), QStringLiteral("555-1")));
+    QCOMPARE(m_contacts->search(SearchField::Name, QStringLiteral("ann")), QList<qint64>{a});
+
+    // Written after the index was built: found at once, old text gone.
+    Contact renamed = *m_contacts->find(a);
+    renamed.name = QStringLiteral("Zoe");
+    QCOMPARE(m_contacts->update(renamed), ContactStore::UpdateResult::Updated);
+    const qint64 b = *m_contacts->insert(person(QStringLiteral("Annika")));
+    QCOMPARE(m_contacts->search(SearchField::Name, QStringLiteral("ann")), QList<qint64>{b});
+    QCOMPARE(m_contacts->search(SearchField::Name, QStringLiteral("zoe")), QList<qint64>{a});
+
+    // A text across two fields matches in neither.
+    QCOMPARE(m_contacts->search(SearchField::All, QStringLiteral("zoe555")), QList<qint64>{});
+    QCOMPARE(m_contacts->search(SearchField::All, QStringLiteral("zoe") + QChar(0x1F)),
+             QList<qint64>{});
+
+    // A save that fails and is rolled back leaves nothing findable behind.
+    QSqlQuery& trap = m_db->statement(
+        QStringLiteral("CREATE TRIGGER refuse_number BEFORE INSERT ON contact_numbers"
+                       " WHEN NEW.number = '000' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    QVERIFY(m_db->exec(trap));
+    QVERIFY(!m_contacts->insert(person(QStringLiteral("Ghost"), QStringLiteral("000"))));
+    QCOMPARE(m_contacts->search(SearchField::Name, QStringLiteral("ghost")), QList<qint64>{});
+    QCOMPARE(m_contacts->search(SearchField::All, QString()), (QList<qint64>{a, b}));
+
+    // Another process writing to the same file is noticed too.
+    {
+        Database other;
+        QVERIFY(other.open(m_db->path()));
+        QVERIFY(ContactStore(other).insert(person(QStringLiteral("From elsewhere"))));
+    }
+    QCOMPARE(m_contacts->search(SearchField::Name, QStringLiteral("elsewhere")).size(), 1);
+}
+
+void TestStore::lookupPrefersExactNumber()
+{
     const qint64 digits =
         *m_contacts->insert(person(QStringLiteral("Digits"), QStringLiteral("5551234")));
     const qint64 exact =
@@ -159,7 +206,8 @@ void TestStore::lookupPrefersExactNumber() {
     QVERIFY(!m_contacts->lookup(QStringLiteral("unknown")));
 }
 
-void TestStore::callLogNewestFirst() {
+void TestStore::callLogNewestFirst()
+{
     const qint64 ann = *m_contacts->insert(person(QStringLiteral("Ann"), QStringLiteral("555-1")));
     const QDateTime t0(QDate(2024, 5, 1), QTime(9, 0));
     QVERIFY(m_calls->add(t0, QStringLiteral("555-1"), ann));

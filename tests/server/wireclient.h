@@ -11,7 +11,8 @@
 
 class WireClient final : public QObject {
 public:
-    explicit WireClient(quint16 port) {
+    explicit WireClient(quint16 port)
+    {
         connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
             const QByteArray chunk = m_socket.readAll();
             m_reads.append(chunk);
@@ -23,7 +24,8 @@ public:
     }
 
     // Connects and waits for the greeting; sends the password when one is given.
-    bool logIn(const QByteArray& password = {}) {
+    bool logIn(const QByteArray& password = {})
+    {
         if (!waitForReads(1))
             return false;
         if (!password.isEmpty())
@@ -34,19 +36,22 @@ public:
     // Writes the bytes and lets the event loop run a moment, so a server in this same
     // process reads them before whatever is sent next (as with a real client, whose
     // messages are far apart).
-    void send(const QByteArray& bytes) {
+    void send(const QByteArray& bytes)
+    {
         m_socket.write(bytes);
         m_socket.flush();
         (void)QTest::qWaitFor([this] { return m_socket.bytesToWrite() == 0; }, 5000);
         QTest::qWait(20);
     }
 
-    bool waitForReads(qsizetype n, int timeoutMs = 5000) {
+    bool waitForReads(qsizetype n, int timeoutMs = 5000)
+    {
         return QTest::qWaitFor([this, n] { return m_reads.size() >= n; }, timeoutMs);
     }
 
     // Waits for a read that begins with the prefix and returns it (empty on time-out).
-    QByteArray waitFor(const QByteArray& prefix, int timeoutMs = 5000) {
+    QByteArray waitFor(const QByteArray& prefix, int timeoutMs = 5000)
+    {
         QByteArray found;
         (void)QTest::qWaitFor(
             [&] {
@@ -64,12 +69,14 @@ public:
     }
 
     // Sends a request and returns the reply (one read) beginning with the prefix.
-    QByteArray ask(const QByteArray& request, const QByteArray& replyPrefix) {
+    QByteArray ask(const QByteArray& request, const QByteArray& replyPrefix)
+    {
         send(request);
         return waitFor(replyPrefix);
     }
 
-    bool waitForDisconnected(int timeoutMs = 5000) {
+    bool waitForDisconnected(int timeoutMs = 5000)
+    {
         return QTest::qWaitFor([this] { return m_gone; }, timeoutMs);
     }
 
