@@ -154,5 +154,17 @@ int main(int argc, char* argv[])
         out << "  " << QString::fromLatin1(c.label).leftJustified(30) << f.medianMs << " / "
             << f.maxMs << " ms  (" << size << " characters)" << Qt::endl;
     }
+
+    out << "\nStatistics over " << ContactCount << " contacts and " << calls.count()
+        << " logged calls (5 runs, median / max):" << Qt::endl;
+    for (const char* request :
+         {"STATS:LAST;100", "STATS:UNKN;100", "STATS:TOPS;100", "STATS:CNTS;00"}) {
+        const auto parsed = requests::parseStats(QString::fromLatin1(request));
+        qsizetype size = 0;
+        const Figures f =
+            measure(5, [&](int) { size = answers::stats(*parsed, contacts, calls).size(); });
+        out << "  " << QString::fromLatin1(request).leftJustified(30) << f.medianMs << " / "
+            << f.maxMs << " ms  (" << size << " characters)" << Qt::endl;
+    }
     return 0;
 }
