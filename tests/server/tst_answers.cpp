@@ -87,7 +87,9 @@ void TestAnswers::lastAndUnknownCalls()
         QVERIFY(m_calls->add(m_t0.addSecs(i * 60), QStringLiteral("555-1"), ann));
     QVERIFY(m_calls->add(m_t0.addSecs(3600), QStringLiteral("555-9"), std::nullopt));
 
-    StatsView last = view(ask(QStringLiteral("STATS:LAST;3")));
+    const QString reply = ask(QStringLiteral("STATS:LAST;3"));
+    QVERIFY(reply.startsWith(QLatin1String("STATS:LAST;3#03Unknown,")));
+    StatsView last = view(reply);
     QCOMPARE(last.kind, QStringLiteral("STATS:LAST"));
     QCOMPARE(last.fields.size(), 9);
     QCOMPARE(last.fields.mid(0, 3),
@@ -119,7 +121,9 @@ void TestAnswers::topCallersCountUnrecognisedCalls()
         QVERIFY(m_calls->add(m_t0, QStringLiteral("555-4"), std::nullopt));
     const qint64 carl = add(QStringLiteral("Carl"), QStringLiteral("5554"));
 
-    const StatsView top = view(ask(QStringLiteral("STATS:TOPS;10")));
+    const QString reply = ask(QStringLiteral("STATS:TOPS;10"));
+    QVERIFY(reply.startsWith(QLatin1String("STATS:TOPS;3#09")));
+    const StatsView top = view(reply);
     QCOMPARE(top.kind, QStringLiteral("STATS:TOPS"));
     QCOMPARE(top.fields.size(), 27); // three callers; who never called is no top caller
     // ID, name, home, mobile, business phone, business fax, e-mail, calls, unrecognised.

@@ -20,8 +20,6 @@ private slots:
     void browseRequests();
     void saveRequests();
     void callMessages();
-    void statsReplies();
-    void contactReplies();
     void assemblerJoinsAndSplits();
     void assemblerDropsOversized();
     void passwordCheck();
@@ -161,50 +159,6 @@ void TestMessages::callMessages()
     QCOMPARE(replies::call(at, QStringLiteral("555-9"), std::nullopt),
              QStringLiteral("CALL_:2024-05-01 14:03:59,555-9,,,,,,"));
     QCOMPARE(replies::ping(7), QStringLiteral("PING_:7"));
-}
-
-void TestMessages::statsReplies()
-{
-    const QDateTime at(QDate(2024, 5, 1), QTime(12, 1));
-    const QList<replies::CallRow> rows{{QStringLiteral("Ann"), at, QStringLiteral("5551234")},
-                                       {QStringLiteral("Unknown"), at, QStringLiteral("55,5")}};
-    QCOMPARE(replies::callList(StatsKind::Last, rows),
-             QStringLiteral("STATS:LAST;2#03Ann,2024-05-01 12:01:00,5551234,"
-                            "Unknown,2024-05-01 12:01:00,55;5"));
-    QCOMPARE(replies::callList(StatsKind::Unknown, {}), QStringLiteral("STATS:UNKN;0#03"));
-
-    replies::ContactRow row;
-    row.contact.id = 4;
-    row.contact.name = QStringLiteral("Bo");
-    row.contact.home = QStringLiteral("1");
-    row.contact.mobile = QStringLiteral("2");
-    row.contact.email = QStringLiteral("e@x");
-    row.contact.businessPhone = QStringLiteral("3");
-    row.contact.businessFax = QStringLiteral("4");
-    row.calls = 9;
-    row.unrecognised = 2;
-    // ID, name, home, mobile, business phone, business fax, e-mail, calls, unrecognised.
-    QCOMPARE(replies::contactTable(StatsKind::Top, {row, row}),
-             QStringLiteral("STATS:TOPS;2#094,Bo,1,2,3,4,e@x,9,2,4,Bo,1,2,3,4,e@x,9,2"));
-    QCOMPARE(replies::contactTable(StatsKind::Contacts, {}), QStringLiteral("STATS:CNTS;0#09"));
-}
-
-void TestMessages::contactReplies()
-{
-    Contact c;
-    c.id = 12;
-    c.name = QStringLiteral("Smith, J");
-    c.home = QStringLiteral("1");
-    c.mobile = QStringLiteral("2");
-    c.email = QStringLiteral("j@x");
-    c.businessPhone = QStringLiteral("3");
-    c.businessFax = QStringLiteral("4");
-    // Name, home, mobile, e-mail, business phone, business fax, ID, then every match.
-    QCOMPARE(replies::searchResult(c, {7, 12, 31}),
-             QStringLiteral("CNTAC:SEAR;Smith; J,1,2,j@x,3,4,12,7,12,31"));
-    QCOMPARE(replies::noMatch(), QStringLiteral("CNTAC:SEAR;None"));
-    QCOMPARE(replies::saved(QStringLiteral("ok")), QStringLiteral("CNTAC:SAVE;ok"));
-    QCOMPARE(replies::refused(QStringLiteral("no")), QStringLiteral("CNTAC:ERRO;no"));
 }
 
 void TestMessages::assemblerJoinsAndSplits()

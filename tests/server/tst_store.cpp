@@ -210,28 +210,16 @@ void TestStore::callLogNewestFirst()
 {
     const qint64 ann = *m_contacts->insert(person(QStringLiteral("Ann"), QStringLiteral("555-1")));
     const QDateTime t0(QDate(2024, 5, 1), QTime(9, 0));
-    QVERIFY(m_calls->add(t0, QStringLiteral("555-1"), ann));
-    QVERIFY(m_calls->add(t0.addSecs(60), QStringLiteral("555-9"), std::nullopt));
-    QVERIFY(m_calls->add(t0.addSecs(120), QStringLiteral("555-1"), ann));
-
-    const auto last = m_calls->newest(2, false);
-    QCOMPARE(last.size(), 2);
-    QCOMPARE(last[0].name, QStringLiteral("Ann"));
-    QCOMPARE(last[0].at, t0.addSecs(120));
-    QCOMPARE(last[1].name, QStringLiteral("Unknown"));
-    QCOMPARE(last[1].number, QStringLiteral("555-9"));
-
-    const auto unknown = m_calls->newest(10, true);
-    QCOMPARE(unknown.size(), 1);
-    QCOMPARE(unknown[0].number, QStringLiteral("555-9"));
+    QVERIFY(m_calls->add(t0.addSecs(60), QStringLiteral("555-1"), ann));
+    QVERIFY(m_calls->add(t0, QStringLiteral("555-9"), std::nullopt));
+    QCOMPARE(m_calls->newest(1, false)[0].at, t0.addSecs(60));
 
     // The name shown is the contact's current one.
     Contact renamed = *m_contacts->find(ann);
     renamed.name = QStringLiteral("Ann Berg");
     QCOMPARE(m_contacts->update(renamed), ContactStore::UpdateResult::Updated);
     QCOMPARE(m_calls->newest(1, false)[0].name, QStringLiteral("Ann Berg"));
-    QCOMPARE(m_calls->countsByContact().value(ann), qint64(2));
-    QCOMPARE(m_calls->unknownCountsByDigits().value(QStringLiteral("5559")), qint64(1));
+    QCOMPARE(m_calls->newest(1, true)[0].name, QStringLiteral("Unknown"));
 }
 
 QTEST_GUILESS_MAIN(TestStore)
