@@ -1,0 +1,217 @@
+#include "contactstore.h"
+
+#include <QSet>
+#include <QVariant>
+
+namespace {
+
+const QString SelectContact = QStringLiteral(
+    "SELECT id, name, home, mobile, email, business_phone, business_fax FROM contacts");
+
+Contact readContact(const QSqlQuery& query)
+{
+    Contact c;
+    c.id = query.value(0).toLongLong();
+    c.name = query.value(1).toString();
+    c.home = query.value(2).toString();
+    c.mobile = query.value(3).toString();
+    c.email = query.value(4).toString();
+    c.businessPhone = query.value(5).toString();
+    c.businessFax = query.value(6).toString();
+    return c;
+}
+
+SearchIndex::Fields indexFields(const Contact& c)
+{
+    return {c.name, c.home, c.mobile, c.email, c.businessPhone, c.businessFax};
+}
+
+// The stored fields in column order.
+QVariantList fieldValues(const Contact& c)
+{
+    QVariantList values;
+    for (const QString& f : indexFields(c))
+        values << Database::text(f);
+    return values;
+}
+
+} // namespace
+
+std::optional<Contact> ContactStore::find(qint64 id)
+{
+    QSqlQuery& query = m_db.statement(SelectContact + QStringLiteral(" WHERE id = ?"));
+    if (!m_db.exec(query, {id}))
+        return std::nullopt;
+    std::optional<Contact> found;
+    if (query.next())
+        found = readContact(query);
+    query.finish();
+    return found;
+}
+
+bool ContactStore::writeNumbers(const Contact& contact)
+{
+    QSqlQuery& clear =
+        m_db.statement(QStringLiteral("DELETE FROM contact_numbers WHERE contact_id = ?"));
+    if (!m_db.exec(clear, {contact.id}))
+        return false;
+    QSqlQuery& add = m_db.statement(QStringLiteral(
+        "INSERT INTO contact_numbers (contact_id, number, digits) VALUES (?, ?, ?)"));
+    QSet<QString> seen;
+    for (const QString& number : contact.phoneNumbers()) {
+        if (seen.contains(number))
+            continue;
+        seen.insert(number);
+        if (!m_db.exec(add, {contact.id, number, Database::text(digitsOnly(number))}))
+            return false;
+    }
+    return true;
+}
+
+std::optional<qint64> ContactStore::insert(const Contact& contact)
+{
+    Contact stored = contact;
+    const bool ok = m_db.transaction([&] {
+        QSqlQuery& query = m_db.statement(QStringLiteral(
+            "INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax)"
+            " VALUES (?, ?, ?, ?, ?, ?)"));
+        if (!m_db.exec(query, fieldValues(contact)))
+            return false;
+        stored.id = query.lastInsertId().toLongLong();
+        return stored.id > 0 && writeNumbers(stored);
+    });
+    if (!ok)
+        return std::nullopt;
+    index(stored);
+    return stored.id;
+}
+
+ContactStore::UpdateResult ContactStore::update(const Contact& contact)
+{
+    bool found = false;
+    const bool ok = m_db.transaction([&] {
+        QSqlQuery& query = m_db.statement(QStringLiteral(
+            "UPDATE contacts SET name = ?, home = ?, mobile = ?, email = ?, business_phone = ?,"
+            " business_fax = ? WHERE id = ?"));
+        if (!m_db.exec(query, fieldValues(contact) << contact.id))
+            return false;
+        found = query.numRowsAffected() == 1;
+        return found && writeNumbers(contact);
+    });
+    if (ok) {
+        index(contact);
+        return UpdateResult::Updated;
+    }
+    return found ? UpdateResult::Failed : UpdateResult::NotFound;
+}
+
+void ContactStore::index(const Contact& contact)
+{
+    SearchIndex& index = m_db.searchIndex();
+    if (index.isLoaded())
+        index.put(contact.id, indexFields(contact));
+}
+
+SearchIndex& ContactStore::loadedIndex()
+{
+    SearchIndex& index = m_db.searchIndex();
+    if (index.isLoaded())
+        return index;
+    index.clear();
+    const bool read = forEach([&index](const Contact& c) { index.put(c.id, indexFields(c)); });
+    if (read)
+        index.setLoaded();
+    return index;
+}
+
+QList<qint64> ContactStore::search(requests::SearchField field, const QString& text)
+{
+    return loadedIndex().search(field, text);
+}
+
+std::optional<qint64> ContactStore::lookupBy(const QString& sql, const QString& value)
+{
+    QSqlQuery& query = m_db.statement(sql);
+    if (!m_db.exec(query, {Database::text(value)}))
+        return std::nullopt;
+    std::optional<qint64> id;
+    if (query.next())
+        id = query.value(0).toLongLong();
+    query.finish();
+    return id;
+}
+
+std::optional<Contact> ContactStore::lookup(const QString& number)
+{
+    const QString exact = number.trimmed();
+    if (exact.isEmpty())
+        return std::nullopt;
+    std::optional<qint64> id =
+        lookupBy(QStringLiteral("SELECT contact_id FROM contact_numbers WHERE number = ?"
+                                " ORDER BY contact_id LIMIT 1"),
+                 exact);
+    const QString digits = digitsOnly(exact);
+    if (!id && !digits.isEmpty()) {
+        id = lookupBy(QStringLiteral("SELECT contact_id FROM contact_numbers"
+                                     " WHERE digits = ? ORDER BY contact_id LIMIT 1"),
+                      digits);
+    }
+    if (!id)
+        return std::nullopt;
+    return find(*id);
+}
+
+qint64 ContactStore::count()
+{
+    QSqlQuery& query = m_db.statement(QStringLiteral("SELECT count(*) FROM contacts"));
+    qint64 n = 0;
+    if (m_db.exec(query) && query.next())
+        n = query.value(0).toLongLong();
+    query.finish();
+    return n;
+}
+
+qint64 ContactStore::numberCount()
+{
+    QSqlQuery& query = m_db.statement(QStringLiteral("SELECT count(*) FROM contact_numbers"));
+    qint64 n = 0;
+    if (m_db.exec(query) && query.next())
+        n = query.value(0).toLongLong();
+    query.finish();
+    return n;
+}
+
+QString ContactStore::numberAt(qint64 index)
+{
+    QSqlQuery& query = m_db.statement(
+        QStringLiteral("SELECT number FROM contact_numbers ORDER BY rowid LIMIT 1 OFFSET ?"));
+    QString number;
+    if (m_db.exec(query, {index}) && query.next())
+        number = query.value(0).toString();
+    query.finish();
+    return number;
+}
+
+bool ContactStore::forEach(const std::function<void(const Contact&)>& visit)
+{
+    QSqlQuery& query = m_db.statement(SelectContact + QStringLiteral(" ORDER BY id"));
+    if (!m_db.exec(query))
+        return false;
+    while (query.next())
+        visit(readContact(query));
+    query.finish();
+    return true;
+}
+
+QList<qint64> ContactStore::withDigits(const QString& digits)
+{
+    QList<qint64> ids;
+    QSqlQuery& query = m_db.statement(
+        QStringLiteral("SELECT DISTINCT contact_id FROM contact_numbers WHERE digits = ?"));
+    if (!m_db.exec(query, {Database::text(digits)}))
+        return ids;
+    while (query.next())
+        ids.append(query.value(0).toLongLong());
+    query.finish();
+    return ids;
+}

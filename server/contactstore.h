@@ -1,0 +1,53 @@
+#pragma once
+
+#include "contact.h"
+#include "database.h"
+#include "requests.h"
+
+#include <QList>
+#include <optional>
+
+// The contacts of the database: reading, saving, searching and looking up by number.
+class ContactStore final {
+public:
+    explicit ContactStore(Database& db) : m_db(db) {}
+
+    std::optional<Contact> find(qint64 id);
+
+    // Inserts a new contact with its numbers in one transaction; the new ID, or nothing
+    // when the write failed.
+    std::optional<qint64> insert(const Contact& contact);
+
+    enum class UpdateResult { Updated, NotFound, Failed };
+    // Replaces a stored contact and its numbers in one transaction.
+    UpdateResult update(const Contact& contact);
+
+    // IDs of the contacts whose field contains the text, ignoring case, in ID order. An
+    // empty text matches every contact.
+    QList<qint64> search(requests::SearchField field, const QString& text);
+
+    // The contact a calling number belongs to: a phone field equal to the number first,
+    // then one with the same digits. The lowest ID wins when several match.
+    std::optional<Contact> lookup(const QString& number);
+
+    qint64 count();
+    // The stored phone number at a position of all stored numbers (for simulated calls).
+    QString numberAt(qint64 index);
+    qint64 numberCount();
+
+    // Every contact in ID order, handed to the visitor one at a time.
+    bool forEach(const std::function<void(const Contact&)>& visit);
+
+    // The contacts that have a number with these digits.
+    QList<qint64> withDigits(const QString& digits);
+
+private:
+    bool writeNumbers(const Contact& contact);
+    // Keeps the search index in step with a written contact.
+    void index(const Contact& contact);
+    // The search index, read from the database first when it is not complete.
+    SearchIndex& loadedIndex();
+    std::optional<qint64> lookupBy(const QString& sql, const QString& value);
+
+    Database& m_db;
+};

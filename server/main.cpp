@@ -1,0 +1,121 @@
+// quillora-server: the reference caller-ID server (see serveroptions.h for its command line).
+
+#include "callsimulator.h"
+#include "controlchannel.h"
+#include "database.h"
+#include "demodata.h"
+#include "server.h"
+#include "serverlog.h"
+#include "serveroptions.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// SIGINT and SIGTERM end the event loop, so the server closes its sockets and the
+// database in order. The handler only writes a byte; the loop reads it.
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[0], &byte, 1);
+}
+
+void quitOnSignals(QObject* context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(g_signalPipe[1], &byte, 1);
+        QCoreApplication::quit();
+    });
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+}
+
+int serve(const ServerOptions& options)
+{
+    Database db;
+    if (!db.open(options.databasePath)) {
+        QTextStream(stderr) << "quillora-server: " << db.errorText() << Qt::endl;
+        return 1;
+    }
+    serverlog::write(QStringLiteral("Database: %1").arg(options.databasePath));
+    if (options.demo) {
+        const demodata::Summary demo = demodata::fill(db);
+        switch (demo.outcome) {
+        case demodata::Summary::Outcome::Added:
+            serverlog::write(QStringLiteral("Demo data added: %1 contacts, %2 calls.")
+                                 .arg(demo.contacts)
+                                 .arg(demo.calls));
+            break;
+        case demodata::Summary::Outcome::NotEmpty:
+            serverlog::write(QStringLiteral("The database is not empty; no demo data added."));
+            break;
+        case demodata::Summary::Outcome::Failed:
+            QTextStream(stderr) << "quillora-server: the demo data could not be written: "
+                                << db.errorText() << Qt::endl;
+            return 1;
+        }
+    }
+
+    Server server(db, options.config);
+    QString error;
+    if (!server.start(&error)) {
+        QTextStream(stderr) << "quillora-server: " << error << Qt::endl;
+        return 1;
+    }
+    if (options.config.password.isEmpty())
+        serverlog::write(QStringLiteral("No password set: every client is accepted."));
+
+    CallSimulator simulator(server.contacts(),
+                            [&server](const QString& number) { server.announceCall(number); });
+    if (options.simulateSeconds > 0) {
+        simulator.start(options.simulateSeconds);
+        serverlog::write(
+            QStringLiteral("Simulating a call every %1 s.").arg(options.simulateSeconds));
+    }
+
+    quitOnSignals(&server);
+    const int status = QCoreApplication::exec();
+    serverlog::write(QStringLiteral("Stopped."));
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillora-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));
+
+    const ServerOptions options = parseServerOptions(QCoreApplication::arguments());
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    switch (options.mode) {
+    case ServerOptions::Mode::Help:
+        out << options.helpText;
+        return 0;
+    case ServerOptions::Mode::Version:
+        out << "quillora-server " << QUILLORA_VERSION << Qt::endl;
+        return 0;
+    case ServerOptions::Mode::Error:
+        err << "quillora-server: " << options.errorText << Qt::endl
+            << "Try quillora-server --help." << Qt::endl;
+        return 2;
+    case ServerOptions::Mode::Ring:
+        return ControlChannel::ring(options.config.controlName, options.ringNumber, out, err);
+    case ServerOptions::Mode::Serve:
+        break;
+    }
+    return serve(options);
+}

@@ -1,0 +1,123 @@
+#include "replies.h"
+
+#include "session/protocol.h"
+
+#include <QStringList>
+
+namespace replies {
+
+namespace {
+
+QString kindHead(requests::StatsKind kind)
+{
+    switch (kind) {
+    case requests::StatsKind::Last:
+        return QStringLiteral("STATS:LAST");
+    case requests::StatsKind::Unknown:
+        return QStringLiteral("STATS:UNKN");
+    case requests::StatsKind::Top:
+        return QStringLiteral("STATS:TOPS");
+    case requests::StatsKind::Contacts:
+        return QStringLiteral("STATS:CNTS");
+    }
+    return QString();
+}
+
+QString statsHead(requests::StatsKind kind, qsizetype records, int fieldsPerRecord)
+{
+    return kindHead(kind) + QLatin1Char(';') + QString::number(records) + QLatin1Char('#') +
+           QStringLiteral("%1").arg(fieldsPerRecord, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString field(const QString& value)
+{
+    QString safe = value;
+    safe.replace(QLatin1Char(','), CommaReplacement);
+    return safe;
+}
+
+QString formatTime(const QDateTime& at)
+{
+    return at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString call(const QDateTime& at, const QString& number, const std::optional<Contact>& caller)
+{
+    QStringList fields{protocol::CallPrefix + formatTime(at), field(number)};
+    if (caller) {
+        fields << field(caller->name) << field(caller->home) << field(caller->mobile)
+               << field(caller->businessPhone) << field(caller->businessFax)
+               << field(caller->email);
+    } else {
+        for (int i = 0; i < 6; ++i)
+            fields << QString();
+    }
+    return fields.join(QLatin1Char(','));
+}
+
+QString ping(quint64 number)
+{
+    return protocol::PingPrefix + QString::number(number);
+}
+
+QString callList(requests::StatsKind kind, const QList<CallRow>& rows)
+{
+    QStringList fields;
+    fields.reserve(rows.size() * 3);
+    for (const CallRow& row : rows)
+        fields << field(row.name) << formatTime(row.at) << field(row.number);
+    return statsHead(kind, rows.size(), 3) + fields.join(QLatin1Char(','));
+}
+
+QString contactTable(requests::StatsKind kind, const QList<ContactRow>& rows)
+{
+    QString text = statsHead(kind, rows.size(), 9);
+    text.reserve(text.size() + rows.size() * 100);
+    bool first = true;
+    for (const ContactRow& row : rows) {
+        const Contact& c = row.contact;
+        if (!first)
+            text += QLatin1Char(',');
+        first = false;
+        text += QString::number(c.id) + QLatin1Char(',') + field(c.name) + QLatin1Char(',') +
+                field(c.home) + QLatin1Char(',') + field(c.mobile) + QLatin1Char(',') +
+                field(c.businessPhone) + QLatin1Char(',') + field(c.businessFax) +
+                QLatin1Char(',') + field(c.email) + QLatin1Char(',') + QString::number(row.calls) +
+                QLatin1Char(',') + QString::number(row.unrecognised);
+    }
+    return text;
+}
+
+QString searchResult(const Contact& shown, const QList<qint64>& matches)
+{
+    QString text = QStringLiteral("CNTAC:SEAR;");
+    text.reserve(text.size() + 200 + matches.size() * 8);
+    text += field(shown.name) + QLatin1Char(',') + field(shown.home) + QLatin1Char(',') +
+            field(shown.mobile) + QLatin1Char(',') + field(shown.email) + QLatin1Char(',') +
+            field(shown.businessPhone) + QLatin1Char(',') + field(shown.businessFax) +
+            QLatin1Char(',') + QString::number(shown.id);
+    for (const qint64 id : matches) {
+        text += QLatin1Char(',');
+        text += QString::number(id);
+    }
+    return text;
+}
+
+QString noMatch()
+{
+    return QStringLiteral("CNTAC:SEAR;None");
+}
+
+QString saved(const QString& text)
+{
+    return QStringLiteral("CNTAC:SAVE;") + text;
+}
+
+QString refused(const QString& text)
+{
+    return QStringLiteral("CNTAC:ERRO;") + text;
+}
+
+} // namespace replies

@@ -1,0 +1,158 @@
+#include "requests.h"
+
+#include "session/protocol.h"
+
+#include <QStringList>
+#include <array>
+
+namespace requests {
+
+namespace {
+
+bool allDigits(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+int parseCount(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (!allDigits(trimmed))
+        return DefaultCount;
+    bool ok = false;
+    const qlonglong value = trimmed.toLongLong(&ok);
+    if (!ok) // more digits than any count could have
+        return MaxCount;
+    if (value <= 0)
+        return DefaultCount;
+    return static_cast<int>(qMin<qlonglong>(value, MaxCount));
+}
+
+struct FieldCode {
+    const char* code;
+    SearchField field;
+};
+
+constexpr std::array<FieldCode, 7> FieldCodes{{
+    {"ALLF", SearchField::All},
+    {"NAME", SearchField::Name},
+    {"PHON", SearchField::Home},
+    {"MOBI", SearchField::Mobile},
+    {"EMAI", SearchField::Email},
+    {"BPHO", SearchField::BusinessPhone},
+    {"BFAX", SearchField::BusinessFax},
+}};
+
+const QString SearchHead = QStringLiteral("CNTAC:SEAR;");
+const QString SaveHead = QStringLiteral("CNTAC:SAVE;");
+const QString BrowseMarker = QStringLiteral(",@RECORD:");
+const QString NewKey = QStringLiteral("NEW");
+
+ContactsRequest parseSearch(const QString& payload)
+{
+    Search search;
+    QString request = payload;
+    const qsizetype marker = request.lastIndexOf(BrowseMarker);
+    if (marker >= 0) {
+        const QString idText = request.mid(marker + BrowseMarker.size());
+        // Only a whole number makes a browse request; anything else belongs to the
+        // search text itself.
+        if (allDigits(idText)) {
+            search.browse = true;
+            search.browseIdText = idText;
+            bool ok = false;
+            const qlonglong id = idText.toLongLong(&ok);
+            search.browseId = ok ? id : -1;
+            request.truncate(marker);
+        }
+    }
+
+    const qsizetype semicolon = request.indexOf(QLatin1Char(';'));
+    if (semicolon < 0)
+        return Refusal{QStringLiteral("Malformed search request: the search field is missing.")};
+    const QString code = request.left(semicolon);
+    search.text = request.mid(semicolon + 1);
+    for (const FieldCode& entry : FieldCodes) {
+        if (code == QLatin1String(entry.code)) {
+            search.field = entry.field;
+            return search;
+        }
+    }
+    return Refusal{QStringLiteral("Unknown search field \"%1\".").arg(code.left(16))};
+}
+
+ContactsRequest parseSave(const QString& payload)
+{
+    const QStringList parts = payload.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    constexpr int Expected = 7; // the key and six fields
+    if (parts.size() > Expected) {
+        return Refusal{QStringLiteral("Record not saved: it arrived with %1 fields instead of 6. "
+                                      "Commas cannot be stored in contact fields.")
+                           .arg(parts.size() - 1)};
+    }
+    if (parts.size() < Expected) {
+        return Refusal{QStringLiteral("Record not saved: malformed save request (%1 fields "
+                                      "instead of 6).")
+                           .arg(parts.size() - 1)};
+    }
+
+    Save save;
+    const QString& key = parts[0];
+    if (key == NewKey) {
+        save.isNew = true;
+    } else {
+        bool ok = false;
+        const qlonglong id = allDigits(key) ? key.toLongLong(&ok) : 0;
+        if (!ok || id <= 0) {
+            return Refusal{
+                QStringLiteral("Record not saved: \"%1\" is not a record ID.").arg(key.left(24))};
+        }
+        save.contact.id = id;
+    }
+    save.contact.name = parts[1];
+    save.contact.home = parts[2];
+    save.contact.mobile = parts[3];
+    save.contact.email = parts[4];
+    save.contact.businessPhone = parts[5];
+    save.contact.businessFax = parts[6];
+    return save;
+}
+
+} // namespace
+
+std::optional<StatsRequest> parseStats(const QString& message)
+{
+    static const std::array<std::pair<QString, StatsKind>, 4> Kinds{{
+        {QStringLiteral("STATS:LAST"), StatsKind::Last},
+        {QStringLiteral("STATS:UNKN"), StatsKind::Unknown},
+        {QStringLiteral("STATS:TOPS"), StatsKind::Top},
+        {QStringLiteral("STATS:CNTS"), StatsKind::Contacts},
+    }};
+    for (const auto& [head, kind] : Kinds) {
+        if (!message.startsWith(head))
+            continue;
+        // The count follows a ";" (anything else after the kind counts as no count).
+        QString argument;
+        if (message.size() > head.size() && message.at(head.size()) == QLatin1Char(';'))
+            argument = message.mid(head.size() + 1);
+        return StatsRequest{kind, kind == StatsKind::Contacts ? 0 : parseCount(argument)};
+    }
+    return std::nullopt;
+}
+
+ContactsRequest parseContacts(const QString& message)
+{
+    if (message.startsWith(SearchHead))
+        return parseSearch(message.mid(SearchHead.size()));
+    if (message.startsWith(SaveHead))
+        return parseSave(message.mid(SaveHead.size()));
+    return Refusal{QStringLiteral("Unknown contacts request.")};
+}
+
+} // namespace requests

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+
+// Everything a running server is told at start: where it listens, its password and its
+// limits. The defaults are the shipped behaviour; tests shorten the times.
+struct ServerConfig {
+    QHostAddress address = QHostAddress::LocalHost;
+    quint16 port = 6996; // 0: any free port
+    QString password;    // empty: no password is asked for
+    QString controlName; // empty: derived from the port the server listens on
+
+    int authTimeoutMs = 10000;  // to send the password
+    int pingIntervalMs = 30000; // between keep-alive probes
+    int silenceLimitMs = 90000; // a client heard from for this long is dropped
+    int messageGapMs = 25;      // at least this between two messages to one client
+    int quietMs = 10;           // a held inbound message is complete after this
+    int maxClients = 64;
+    qsizetype maxMessageBytes = 64 * 1024;        // inbound
+    qsizetype maxPendingBytes = 32 * 1024 * 1024; // outbound, per client
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+// The real quillora-server program for end-to-end tests: started on a free port with a
+// temporary database and its own control socket, stopped when the object goes.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace testsupport {
+
+class RealServer {
+public:
+    // binary: the server program (tests get it as QUILLORA_SERVER_BIN).
+    explicit RealServer(QString binary);
+    ~RealServer();
+    RealServer(const RealServer&) = delete;
+    RealServer& operator=(const RealServer&) = delete;
+
+    // Starts it with --port 0, the temporary database, its own control socket and the
+    // extra arguments (say --password, --demo), and waits until it listens.
+    bool start(const QStringList& extraArguments = {});
+
+    quint16 port() const { return m_port; }
+    QString portText() const { return QString::number(m_port); }
+    QString databasePath() const;
+
+    // Runs "quillora-server ring NUMBER" against it; the exit code (-1 if it hung).
+    int ring(const QString& number);
+
+    // Sends one request over a connection of its own (greeting, password first) and
+    // returns the first reply, or an empty text.
+    QByteArray request(const QByteArray& message, const QByteArray& password = {});
+
+    // Waits until the server's log holds the text.
+    bool waitForLog(const QString& text, int timeoutMs = 5000);
+    QString log();
+
+    // SIGKILL, as a crash would end it.
+    void kill();
+
+private:
+    QString m_binary;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QByteArray m_output;
+    QString m_control;
+    quint16 m_port = 0;
+};
+
+// Fills the main window's fields with the server's address and port, connects, and
+// waits until the Connect event has been handled.
+bool connectMainWindow(RealServer& server);
+
+} // namespace testsupport
