@@ -2,11 +2,16 @@
 
 #include "session/dispatcher.h"
 #include "session/modvariables.h"
+#include "session/site.h"
+#include "settings/frmsettings.h"
 #include "settings/modinitialize.h"
 #include "shell/forms.h"
+#include "shell/frmabout.h"
+#include "shell/programicon.h"
 #include "shell/twips.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -20,8 +25,7 @@ namespace {
 
 const QString DesignCaption = QStringLiteral("Quillora Client");
 
-QFont fixedPitchFont()
-{
+QFont fixedPitchFont() {
     QFont font(QStringLiteral("Courier New"));
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
@@ -29,20 +33,29 @@ QFont fixedPitchFont()
     return font;
 }
 
+// Shows a modeless window, or brings it to the front when it is already open.
+void showWindow(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 } // namespace
 
-FrmMain* frmMain()
-{
+FrmMain* frmMain() {
     return forms::instance<FrmMain>();
 }
 
-FrmMain::FrmMain()
-{
+FrmMain::FrmMain() {
     setObjectName(QStringLiteral("frmMain"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     setWindowTitle(DesignCaption);
+    setWindowIcon(programIcon());
+    Tray1 = new Tray(this);
+    Tray1->setObjectName(QStringLiteral("Tray1"));
+    connect(Tray1, &Tray::MouseClick, this, &FrmMain::Tray1_MouseClick);
     buildControls();
     buildMenus();
     buildStatusBar();
@@ -58,11 +71,13 @@ FrmMain::FrmMain()
     });
 }
 
-void FrmMain::Form_Load()
-{
+void FrmMain::Form_Load() {
     modVariables().ClientVersion = QStringLiteral("0.9");
     modVariables().RequiredServerVersion = QStringLiteral("0.92");
     setWindowTitle(DesignCaption + QLatin1Char(' ') + modVariables().ClientVersion);
+    // The tray icon stays from here to the unload, whether the window is shown or not.
+    Tray1->setTrayImage(windowIcon());
+    Tray1->Show(true);
     statusPanel[0]->setText(QStringLiteral("Not connected"));
     statusPanel[1]->setText(QString());
     timerConnected_Timer();
@@ -70,13 +85,11 @@ void FrmMain::Form_Load()
     ApplyStartupSettings();
 }
 
-FrmMain::~FrmMain()
-{
+FrmMain::~FrmMain() {
     forms::release(this);
 }
 
-void FrmMain::buildControls()
-{
+void FrmMain::buildControls() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(8, 6, 8, 6);
@@ -140,8 +153,7 @@ void FrmMain::buildControls()
     setCentralWidget(central);
 }
 
-void FrmMain::buildMenus()
-{
+void FrmMain::buildMenus() {
     auto makeAction = [this](const char* name, const QString& caption, const QKeySequence& key) {
         auto* action = new QAction(caption, this);
         action->setObjectName(QLatin1String(name));
@@ -162,13 +174,14 @@ void FrmMain::buildMenus()
                                      QKeySequence(Qt::Key_F12));
     ToolAddEditContacts = makeAction("ToolAddEditContacts", QStringLiteral("Add/&Edit contacts"),
                                      QKeySequence(Qt::CTRL | Qt::Key_E));
-    ToolsSettings =
-        makeAction("ToolsSettings", QStringLiteral("&Settings"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    ToolsSettings = makeAction("ToolsSettings", QStringLiteral("&Settings"),
+                               QKeySequence(Qt::CTRL | Qt::Key_S));
     tools->addAction(ToolsMinimizeToTray);
     tools->addAction(ToolAddEditContacts);
     tools->addSeparator()->setObjectName(QStringLiteral("ToolsSep1"));
     tools->addAction(ToolsSettings);
     connect(ToolsMinimizeToTray, &QAction::triggered, this, &FrmMain::MinimizeToTray);
+    connect(ToolsSettings, &QAction::triggered, this, [] { showWindow(frmSettings()); });
 
     StatisticsStatistics =
         makeAction("StatisticsStatistics", QStringLiteral("S&tatistics"), QKeySequence());
@@ -176,8 +189,8 @@ void FrmMain::buildMenus()
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    HelpQuilloraHelp = makeAction("HelpQuilloraHelp", QStringLiteral("&Quillora Help"),
-                                  QKeySequence(Qt::Key_F1));
+    HelpQuilloraHelp =
+        makeAction("HelpQuilloraHelp", QStringLiteral("&Quillora Help"), QKeySequence(Qt::Key_F1));
     HelpQuilloraHelp->setEnabled(false);
     HelpHomepage = makeAction("HelpHomepage", QStringLiteral("Quillora &Homepage"),
                               QKeySequence(Qt::CTRL | Qt::Key_H));
@@ -187,10 +200,11 @@ void FrmMain::buildMenus()
     help->addAction(HelpHomepage);
     help->addSeparator()->setObjectName(QStringLiteral("HelpSep1"));
     help->addAction(HelpAbout);
+    connect(HelpHomepage, &QAction::triggered, this, [this] { ShellOpen(site::homepage()); });
+    connect(HelpAbout, &QAction::triggered, this, [] { showWindow(frmAbout()); });
 }
 
-void FrmMain::buildStatusBar()
-{
+void FrmMain::buildStatusBar() {
     for (int i = 0; i < 2; ++i) {
         statusPanel[i] = new QLabel(this);
         statusPanel[i]->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i + 1));
@@ -202,43 +216,57 @@ void FrmMain::buildStatusBar()
     statusBar()->setSizeGripEnabled(false);
 }
 
-void FrmMain::txtOut(const QString& strInput)
-{
-    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm")) +
-                         QLatin1Char(' ') + strInput + QLatin1Char('\n');
+void FrmMain::txtOut(const QString& strInput) {
+    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') +
+                         strInput + QLatin1Char('\n');
     QTextCursor cursor(txtInput->document());
     cursor.movePosition(QTextCursor::Start);
     cursor.insertText(line);
 }
 
-QStringList FrmMain::logLines() const
-{
+QStringList FrmMain::logLines() const {
     QStringList lines = txtInput->toPlainText().split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.constLast().isEmpty())
         lines.removeLast();
     return lines;
 }
 
-void FrmMain::chkDebug_Click()
-{
+void FrmMain::chkDebug_Click() {
     const bool show = chkDebug->isChecked();
     txtInput->setVisible(show);
     setFixedHeight(twips(show ? TallHeightTwips : ShortHeightTwips));
 }
 
-void FrmMain::MinimizeToTray()
-{
+void FrmMain::MinimizeToTray() {
     txtOut(QStringLiteral("Minimize to tray."));
+    if (!QSystemTrayIcon::isSystemTrayAvailable() || !Tray1->IsVisible()) {
+        // Hidden with no icon to click, the window could never come back.
+        txtOut(QStringLiteral("No system tray: minimized instead."));
+        setWindowState(windowState() | Qt::WindowMinimized);
+        return;
+    }
     m_hiddenInTray = true;
     hide();
 }
 
-void FrmMain::closeEvent(QCloseEvent* event)
-{
+void FrmMain::Tray1_MouseClick(int Button) {
+    if (Button != Tray::LeftButton || !m_hiddenInTray)
+        return;
+    txtOut(QStringLiteral("Maximize from tray."));
+    m_hiddenInTray = false;
+    showWindow(this);
+}
+
+void FrmMain::ShellOpen(const QString& address) {
+    QDesktopServices::openUrl(QUrl(address));
+}
+
+void FrmMain::closeEvent(QCloseEvent* event) {
     // Unload: close the connection, then every other window, then this one.
     if (!m_unloaded) {
         m_unloaded = true;
         m_session.close();
+        Tray1->Show(false);
         forms::release(this);
         forms::unloadAll();
     }
