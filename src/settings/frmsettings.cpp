@@ -25,33 +25,39 @@ const QString DefaultReconnectAttempts = QStringLiteral("5");
 enum Column { CaptionColumn = 0, CheckColumn = 1, SmallBoxColumn = 2, UnitColumn = 3 };
 constexpr int InputSpan = 3;
 
-QString storedOr(const QString& key, const QString& fallback) {
+QString storedOr(const QString& key, const QString& fallback)
+{
     const QString value = GetSetting(key);
     return value.isEmpty() ? fallback : value;
 }
 
-QString flagText(const QCheckBox* box) {
+QString flagText(const QCheckBox* box)
+{
     return box->checkState() == Qt::Unchecked ? QStringLiteral("False") : QStringLiteral("True");
 }
 
 } // namespace
 
-FrmSettings* frmSettings() {
+FrmSettings* frmSettings()
+{
     return forms::instance<FrmSettings>();
 }
 
-FrmSettings::FrmSettings() : QWidget(nullptr, Qt::Window) {
+FrmSettings::FrmSettings() : QWidget(nullptr, Qt::Window)
+{
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Quillora Client [Settings]"));
     setWindowIcon(programIcon());
     buildControls();
 }
 
-FrmSettings::~FrmSettings() {
+FrmSettings::~FrmSettings()
+{
     forms::release(this);
 }
 
-void FrmSettings::buildControls() {
+void FrmSettings::buildControls()
+{
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(twips(120), twips(120), twips(120), twips(120));
     grid->setHorizontalSpacing(twips(120));
@@ -157,7 +163,8 @@ void FrmSettings::buildControls() {
         setTabOrder(focusOrder[i - 1], focusOrder[i]);
 }
 
-void FrmSettings::Form_Load() {
+void FrmSettings::Form_Load()
+{
     txtDebug[1]->setText(storedOr(SettingsStore::ClientServerIP, DefaultHost));
     txtDebug[0]->setText(storedOr(SettingsStore::ClientPort, DefaultPort));
     txtDebug[3]->setText(GetSetting(SettingsStore::ClientServerPassword));
@@ -179,14 +186,16 @@ void FrmSettings::Form_Load() {
     }
 }
 
-void FrmSettings::chkDebug_Click(int Index) {
+void FrmSettings::chkDebug_Click(int Index)
+{
     if (Index == 1)
         txtDebug[2]->setEnabled(chkDebug[1]->checkState() != Qt::Unchecked);
     else if (Index == 3)
         txtDebug[4]->setEnabled(chkDebug[3]->checkState() != Qt::Unchecked);
 }
 
-void FrmSettings::cmdButton_Click(int Index) {
+void FrmSettings::cmdButton_Click(int Index)
+{
     if (Index == 0) {
         close();
         return;
@@ -204,7 +213,8 @@ void FrmSettings::cmdButton_Click(int Index) {
     close();
 }
 
-bool FrmSettings::saveSettings() {
+bool FrmSettings::saveSettings()
+{
     const std::array<std::pair<QString, QString>, 9> writes{{
         {SettingsStore::ClientServerIP, txtDebug[1]->text()},
         {SettingsStore::ClientPort, txtDebug[0]->text()},
@@ -223,7 +233,8 @@ bool FrmSettings::saveSettings() {
     return true;
 }
 
-void FrmSettings::closeEvent(QCloseEvent* event) {
+void FrmSettings::closeEvent(QCloseEvent* event)
+{
     // Closing by the title bar is "Cancel": nothing is saved.
     forms::release(this);
     QWidget::closeEvent(event);

@@ -12,13 +12,15 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
-FrmAbout* frmAbout() {
+FrmAbout* frmAbout()
+{
     return forms::instance<FrmAbout>();
 }
 
 FrmAbout::FrmAbout()
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint) {
+                           Qt::WindowCloseButtonHint)
+{
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("Quillora Client [About]"));
     setWindowIcon(programIcon());
@@ -61,18 +63,21 @@ FrmAbout::FrmAbout()
     layout->addLayout(buttons);
 }
 
-FrmAbout::~FrmAbout() {
+FrmAbout::~FrmAbout()
+{
     forms::release(this);
 }
 
-QString FrmAbout::informationText() {
+QString FrmAbout::informationText()
+{
     return QStringList{
         QStringLiteral("Shows who is calling, as your Quillora Server announces each call."),
         QString(), QString(), QStringLiteral("Please visit ") + site::productSite()}
         .join(QLatin1Char('\n'));
 }
 
-void FrmAbout::Form_Load() {
+void FrmAbout::Form_Load()
+{
     lblTitle->setText(frmMain()->windowTitle());
     lblInfo->setText(informationText());
     setFixedSize(sizeHint());
@@ -82,11 +87,13 @@ void FrmAbout::Form_Load() {
     }
 }
 
-void FrmAbout::Command1_Click() {
+void FrmAbout::Command1_Click()
+{
     close();
 }
 
-void FrmAbout::closeEvent(QCloseEvent* event) {
+void FrmAbout::closeEvent(QCloseEvent* event)
+{
     forms::release(this);
     QWidget::closeEvent(event);
 }

@@ -25,7 +25,8 @@ namespace {
 
 const QString DesignCaption = QStringLiteral("Quillora Client");
 
-QFont fixedPitchFont() {
+QFont fixedPitchFont()
+{
     QFont font(QStringLiteral("Courier New"));
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
@@ -34,7 +35,8 @@ QFont fixedPitchFont() {
 }
 
 // Shows a modeless window, or brings it to the front when it is already open.
-void showWindow(QWidget* window) {
+void showWindow(QWidget* window)
+{
     window->show();
     window->raise();
     window->activateWindow();
@@ -42,11 +44,13 @@ void showWindow(QWidget* window) {
 
 } // namespace
 
-FrmMain* frmMain() {
+FrmMain* frmMain()
+{
     return forms::instance<FrmMain>();
 }
 
-FrmMain::FrmMain() {
+FrmMain::FrmMain()
+{
     setObjectName(QStringLiteral("frmMain"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -71,7 +75,8 @@ FrmMain::FrmMain() {
     });
 }
 
-void FrmMain::Form_Load() {
+void FrmMain::Form_Load()
+{
     modVariables().ClientVersion = QStringLiteral("0.9");
     modVariables().RequiredServerVersion = QStringLiteral("0.92");
     setWindowTitle(DesignCaption + QLatin1Char(' ') + modVariables().ClientVersion);
@@ -85,11 +90,13 @@ void FrmMain::Form_Load() {
     ApplyStartupSettings();
 }
 
-FrmMain::~FrmMain() {
+FrmMain::~FrmMain()
+{
     forms::release(this);
 }
 
-void FrmMain::buildControls() {
+void FrmMain::buildControls()
+{
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(8, 6, 8, 6);
@@ -153,7 +160,8 @@ void FrmMain::buildControls() {
     setCentralWidget(central);
 }
 
-void FrmMain::buildMenus() {
+void FrmMain::buildMenus()
+{
     auto makeAction = [this](const char* name, const QString& caption, const QKeySequence& key) {
         auto* action = new QAction(caption, this);
         action->setObjectName(QLatin1String(name));
@@ -174,8 +182,8 @@ void FrmMain::buildMenus() {
                                      QKeySequence(Qt::Key_F12));
     ToolAddEditContacts = makeAction("ToolAddEditContacts", QStringLiteral("Add/&Edit contacts"),
                                      QKeySequence(Qt::CTRL | Qt::Key_E));
-    ToolsSettings = makeAction("ToolsSettings", QStringLiteral("&Settings"),
-                               QKeySequence(Qt::CTRL | Qt::Key_S));
+    ToolsSettings =
+        makeAction("ToolsSettings", QStringLiteral("&Settings"), QKeySequence(Qt::CTRL | Qt::Key_S));
     tools->addAction(ToolsMinimizeToTray);
     tools->addAction(ToolAddEditContacts);
     tools->addSeparator()->setObjectName(QStringLiteral("ToolsSep1"));
@@ -189,8 +197,8 @@ void FrmMain::buildMenus() {
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    HelpQuilloraHelp =
-        makeAction("HelpQuilloraHelp", QStringLiteral("&Quillora Help"), QKeySequence(Qt::Key_F1));
+    HelpQuilloraHelp = makeAction("HelpQuilloraHelp", QStringLiteral("&Quillora Help"),
+                                  QKeySequence(Qt::Key_F1));
     HelpQuilloraHelp->setEnabled(false);
     HelpHomepage = makeAction("HelpHomepage", QStringLiteral("Quillora &Homepage"),
                               QKeySequence(Qt::CTRL | Qt::Key_H));
@@ -204,7 +212,8 @@ void FrmMain::buildMenus() {
     connect(HelpAbout, &QAction::triggered, this, [] { showWindow(frmAbout()); });
 }
 
-void FrmMain::buildStatusBar() {
+void FrmMain::buildStatusBar()
+{
     for (int i = 0; i < 2; ++i) {
         statusPanel[i] = new QLabel(this);
         statusPanel[i]->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i + 1));
@@ -216,28 +225,32 @@ void FrmMain::buildStatusBar() {
     statusBar()->setSizeGripEnabled(false);
 }
 
-void FrmMain::txtOut(const QString& strInput) {
-    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') +
-                         strInput + QLatin1Char('\n');
+void FrmMain::txtOut(const QString& strInput)
+{
+    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm")) +
+                         QLatin1Char(' ') + strInput + QLatin1Char('\n');
     QTextCursor cursor(txtInput->document());
     cursor.movePosition(QTextCursor::Start);
     cursor.insertText(line);
 }
 
-QStringList FrmMain::logLines() const {
+QStringList FrmMain::logLines() const
+{
     QStringList lines = txtInput->toPlainText().split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.constLast().isEmpty())
         lines.removeLast();
     return lines;
 }
 
-void FrmMain::chkDebug_Click() {
+void FrmMain::chkDebug_Click()
+{
     const bool show = chkDebug->isChecked();
     txtInput->setVisible(show);
     setFixedHeight(twips(show ? TallHeightTwips : ShortHeightTwips));
 }
 
-void FrmMain::MinimizeToTray() {
+void FrmMain::MinimizeToTray()
+{
     txtOut(QStringLiteral("Minimize to tray."));
     if (!QSystemTrayIcon::isSystemTrayAvailable() || !Tray1->IsVisible()) {
         // Hidden with no icon to click, the window could never come back.
@@ -249,7 +262,8 @@ void FrmMain::MinimizeToTray() {
     hide();
 }
 
-void FrmMain::Tray1_MouseClick(int Button) {
+void FrmMain::Tray1_MouseClick(int Button)
+{
     if (Button != Tray::LeftButton || !m_hiddenInTray)
         return;
     txtOut(QStringLiteral("Maximize from tray."));
@@ -257,11 +271,13 @@ void FrmMain::Tray1_MouseClick(int Button) {
     showWindow(this);
 }
 
-void FrmMain::ShellOpen(const QString& address) {
+void FrmMain::ShellOpen(const QString& address)
+{
     QDesktopServices::openUrl(QUrl(address));
 }
 
-void FrmMain::closeEvent(QCloseEvent* event) {
+void FrmMain::closeEvent(QCloseEvent* event)
+{
     // Unload: close the connection, then every other window, then this one.
     if (!m_unloaded) {
         m_unloaded = true;

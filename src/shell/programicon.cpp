@@ -13,8 +13,8 @@ const QColor Border(8, 92, 160);
 
 class ProgramIconEngine final : public QIconEngine {
 public:
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
-               QIcon::State state) override {
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
         Q_UNUSED(state)
         const qreal side = qMin(rect.width(), rect.height());
         const QRectF box(rect.x() + (rect.width() - side) / 2.0,
@@ -60,7 +60,8 @@ public:
         painter->restore();
     }
 
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
         QPixmap result(size);
         result.fill(Qt::transparent);
         QPainter painter(&result);
@@ -68,7 +69,8 @@ public:
         return result;
     }
 
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
         Q_UNUSED(mode)
         Q_UNUSED(state)
         return {QSize(16, 16), QSize(22, 22), QSize(24, 24),
@@ -82,6 +84,7 @@ public:
 
 } // namespace
 
-QIcon programIcon() {
+QIcon programIcon()
+{
     return QIcon(new ProgramIconEngine);
 }

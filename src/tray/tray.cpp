@@ -8,7 +8,8 @@
 namespace {
 
 // What the tray gets while no image has been set: an empty picture of the icon size.
-QIcon emptyIcon() {
+QIcon emptyIcon()
+{
     QPixmap blank(Tray::ImageSize, Tray::ImageSize);
     blank.fill(Qt::transparent);
     return QIcon(blank);
@@ -16,7 +17,8 @@ QIcon emptyIcon() {
 
 // A picture of any size, scaled to fit 32 x 32 with its proportions kept and centred on
 // a transparent square.
-QPixmap iconSized(const QPixmap& picture) {
+QPixmap iconSized(const QPixmap& picture)
+{
     QPixmap square(Tray::ImageSize, Tray::ImageSize);
     square.fill(Qt::transparent);
     const QPixmap scaled = picture.scaled(Tray::ImageSize, Tray::ImageSize, Qt::KeepAspectRatio,
@@ -29,7 +31,8 @@ QPixmap iconSized(const QPixmap& picture) {
 
 } // namespace
 
-Tray::Tray(QObject* parent) : QObject(parent) {
+Tray::Tray(QObject* parent) : QObject(parent)
+{
     setObjectName(QStringLiteral("Tray"));
     m_tray = new QSystemTrayIcon(this);
     m_tray->setObjectName(QStringLiteral("trayIcon"));
@@ -41,7 +44,8 @@ Tray::Tray(QObject* parent) : QObject(parent) {
     connect(Timer1, &QTimer::timeout, this, &Tray::Timer1_Timer);
 }
 
-void Tray::Show(bool UpDateData) {
+void Tray::Show(bool UpDateData)
+{
     if (UpDateData) {
         m_tray->setIcon(m_TrayImage.isNull() ? emptyIcon() : m_TrayImage);
         m_tray->setToolTip(traytip::shown(traytip::field(m_TrayToolTip)));
@@ -57,29 +61,35 @@ void Tray::Show(bool UpDateData) {
     }
 }
 
-void Tray::setTrayImage(const QIcon& New_TrayImage) {
+void Tray::setTrayImage(const QIcon& New_TrayImage)
+{
     m_TrayImage = New_TrayImage;
 }
 
-void Tray::setTrayImage(const QPixmap& New_TrayImage) {
+void Tray::setTrayImage(const QPixmap& New_TrayImage)
+{
     m_TrayImage = New_TrayImage.isNull() ? QIcon() : QIcon(iconSized(New_TrayImage));
 }
 
-void Tray::setTrayToolTip(const QString& New_TrayToolTip) {
+void Tray::setTrayToolTip(const QString& New_TrayToolTip)
+{
     m_TrayToolTip = New_TrayToolTip;
 }
 
-void Tray::setEventMode(qint32 New_EventMode) {
+void Tray::setEventMode(qint32 New_EventMode)
+{
     m_EventMode = qBound(CombinedEvents, New_EventMode, SeparateEvents);
 }
 
-void Tray::ReadProperties(const QVariantMap& propBag) {
+void Tray::ReadProperties(const QVariantMap& propBag)
+{
     setTrayImage(propBag.value(TrayImageProperty).value<QIcon>());
     setTrayToolTip(propBag.value(TrayToolTipProperty, DefaultToolTip).toString());
     setEventMode(propBag.value(EventModeProperty, CombinedEvents).toInt());
 }
 
-QVariantMap Tray::WriteProperties() const {
+QVariantMap Tray::WriteProperties() const
+{
     QVariantMap propBag;
     if (!m_TrayImage.isNull())
         propBag.insert(TrayImageProperty, m_TrayImage);
@@ -90,7 +100,8 @@ QVariantMap Tray::WriteProperties() const {
     return propBag;
 }
 
-void Tray::tray_Activated(QSystemTrayIcon::ActivationReason reason) {
+void Tray::tray_Activated(QSystemTrayIcon::ActivationReason reason)
+{
     if (m_ClickBusy)
         return;
     // A double click's first press has already been reported as Trigger; the
@@ -101,7 +112,8 @@ void Tray::tray_Activated(QSystemTrayIcon::ActivationReason reason) {
         raiseClick(RightButton);
 }
 
-void Tray::raiseClick(int button) {
+void Tray::raiseClick(int button)
+{
     m_ClickBusy = true;
     const QPointer<Tray> alive(this);
     if (m_EventMode == SeparateEvents) {
@@ -118,6 +130,7 @@ void Tray::raiseClick(int button) {
         Timer1->start(QuietMilliseconds);
 }
 
-void Tray::Timer1_Timer() {
+void Tray::Timer1_Timer()
+{
     m_ClickBusy = false;
 }
