@@ -62,6 +62,18 @@ private slots:
             tray.setEventMode(value);
             QCOMPARE(tray.EventMode(), stored);
         }
+
+        // Persisted properties: defaults are not written, and read back when missing.
+        Tray fresh;
+        QVERIFY(fresh.WriteProperties().isEmpty());
+        tray.setTrayToolTip(QStringLiteral("Front desk"));
+        fresh.ReadProperties(tray.WriteProperties());
+        QCOMPARE(fresh.TrayToolTip(), QString("Front desk"));
+        QCOMPARE(fresh.TrayImage().cacheKey(), icon.cacheKey());
+        fresh.ReadProperties({{"EventMode", 9}});
+        QCOMPARE(fresh.EventMode(), 1);
+        QCOMPARE(fresh.TrayToolTip(), QString("Quillora Client"));
+        QVERIFY(fresh.TrayImage().isNull());
     }
 
     void clickGate()
