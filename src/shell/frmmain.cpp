@@ -3,13 +3,18 @@
 #include "contacts/frmcontacts.h"
 #include "session/dispatcher.h"
 #include "session/modvariables.h"
+#include "session/site.h"
+#include "settings/frmsettings.h"
 #include "settings/modinitialize.h"
 #include "shell/fonts.h"
 #include "shell/forms.h"
+#include "shell/frmabout.h"
+#include "shell/programicon.h"
 #include "shell/twips.h"
 #include "statistics/frmstatistics.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -24,6 +29,14 @@
 namespace {
 
 const QString DesignCaption = QStringLiteral("Quillora Client");
+
+// Shows a modeless window, or brings it to the front when it is already open.
+void showWindow(QWidget* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 } // namespace
 
@@ -40,6 +53,10 @@ FrmMain::FrmMain()
                    Qt::WindowCloseButtonHint);
 
     setWindowTitle(DesignCaption);
+    setWindowIcon(programIcon());
+    Tray1 = new Tray(this);
+    Tray1->setObjectName(QStringLiteral("Tray1"));
+    connect(Tray1, &Tray::MouseClick, this, &FrmMain::Tray1_MouseClick);
     buildControls();
     buildMenus();
     buildStatusBar();
@@ -62,6 +79,9 @@ void FrmMain::Form_Load()
     modVariables().ClientVersion = QStringLiteral("0.9");
     modVariables().RequiredServerVersion = QStringLiteral("0.92");
     setWindowTitle(DesignCaption + QLatin1Char(' ') + modVariables().ClientVersion);
+    // The tray icon stays from here to the unload, whether the window is shown or not.
+    Tray1->setTrayImage(windowIcon());
+    Tray1->Show(true);
     statusPanel[0]->setText(QStringLiteral("Not connected"));
     statusPanel[1]->setText(QString());
     timerConnected_Timer();
@@ -169,6 +189,7 @@ void FrmMain::buildMenus()
     tools->addAction(ToolsSettings);
     connect(ToolsMinimizeToTray, &QAction::triggered, this, &FrmMain::MinimizeToTray);
     connect(ToolAddEditContacts, &QAction::triggered, this, &openContactsWindow);
+    connect(ToolsSettings, &QAction::triggered, this, [] { showWindow(frmSettings()); });
 
     StatisticsStatistics =
         makeAction("StatisticsStatistics", QStringLiteral("S&tatistics"), QKeySequence());
@@ -188,6 +209,8 @@ void FrmMain::buildMenus()
     help->addAction(HelpHomepage);
     help->addSeparator()->setObjectName(QStringLiteral("HelpSep1"));
     help->addAction(HelpAbout);
+    connect(HelpHomepage, &QAction::triggered, this, [this] { ShellOpen(site::homepage()); });
+    connect(HelpAbout, &QAction::triggered, this, [] { showWindow(frmAbout()); });
 }
 
 void FrmMain::buildStatusBar()
@@ -230,8 +253,28 @@ void FrmMain::chkDebug_Click()
 void FrmMain::MinimizeToTray()
 {
     txtOut(QStringLiteral("Minimize to tray."));
+    if (!QSystemTrayIcon::isSystemTrayAvailable() || !Tray1->IsVisible()) {
+        // Hidden with no icon to click, the window could never come back.
+        txtOut(QStringLiteral("No system tray: minimized instead."));
+        setWindowState(windowState() | Qt::WindowMinimized);
+        return;
+    }
     m_hiddenInTray = true;
     hide();
+}
+
+void FrmMain::Tray1_MouseClick(int Button)
+{
+    if (Button != Tray::LeftButton || !m_hiddenInTray)
+        return;
+    txtOut(QStringLiteral("Maximize from tray."));
+    m_hiddenInTray = false;
+    showWindow(this);
+}
+
+void FrmMain::ShellOpen(const QString& address)
+{
+    QDesktopServices::openUrl(QUrl(address));
 }
 
 void FrmMain::closeEvent(QCloseEvent* event)
@@ -240,6 +283,7 @@ void FrmMain::closeEvent(QCloseEvent* event)
     if (!m_unloaded) {
         m_unloaded = true;
         m_session.close();
+        Tray1->Show(false);
         forms::release(this);
         forms::unloadAll();
     }

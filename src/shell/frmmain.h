@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/session.h"
+#include "tray/tray.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -34,7 +35,8 @@ public:
     // 0 connects to the address and port fields, 1 disconnects, anything else nothing.
     void cmdConnect_Click(int index);
 
-    // Takes the window off the screen; the tray icon stays as the way back.
+    // Takes the window off the screen; the tray icon stays as the way back. Where the
+    // desktop has no system tray the window is minimised instead, and the log says so.
     void MinimizeToTray();
 
     Session& sckConnect() { return m_session; }
@@ -50,6 +52,7 @@ public:
     QCheckBox* chkDebug = nullptr;
     QPlainTextEdit* txtInput = nullptr;
     std::array<QLabel*, 2> statusPanel{};
+    Tray* Tray1 = nullptr;
 
     QAction* FileExit = nullptr;
     QAction* ToolsMinimizeToTray = nullptr;
@@ -68,6 +71,9 @@ private:
     void buildMenus();
     void buildStatusBar();
     void chkDebug_Click();
+    void Tray1_MouseClick(int Button);
+    // Opens the address in the desktop's web browser; failures go unreported.
+    void ShellOpen(const QString& address);
 
     // Session controller: the socket's events and the mirroring of its state.
     void sckConnect_Connect();

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QIcon>
+
+// The program's icon: a blue rounded square with a white "Q" whose tail is a ringing
+// handset's signal. Drawn by code at whatever size is asked for, so it stays sharp in
+// title bars and in the system tray alike.
+QIcon programIcon();
