@@ -1,6 +1,7 @@
 #include "popup/frmquillora.h"
 
 #include "popup/countdown.h"
+#include "popup/elidedlabel.h"
 #include "session/modvariables.h"
 #include "settings/settingsstore.h"
 #include "shell/fonts.h"
@@ -79,7 +80,7 @@ FrmQuillora::~FrmQuillora()
 QLabel* FrmQuillora::makeLabel(const char* name, const QString& text, int left, int top, int width,
                                int height, qreal pointSize, bool bold, Qt::Alignment alignment)
 {
-    auto* label = new QLabel(text, this);
+    auto* label = new ElidedLabel(text, this);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(twips(left), twips(top), twips(width), twips(height));
     label->setFont(designFont(pointSize, bold));

@@ -110,6 +110,14 @@ bool LoopbackServer::waitForDisconnect(int timeoutMs)
 
 namespace testsupport {
 
+QStringList logMessages()
+{
+    QStringList result;
+    for (const QString& line : frmMain()->logLines())
+        result << line.mid(6);
+    return result;
+}
+
 bool connectMainWindow(LoopbackServer& server)
 {
     FrmMain* main = frmMain();

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -72,6 +73,9 @@ private:
     QByteArray m_received;
     bool m_clientGone = false;
 };
+
+// The main window's log without the "HH:MM " time stamps, newest first.
+QStringList logMessages();
 
 // Fills the main window's fields with the server's address and port, connects, and
 // waits until the Connect event has been handled.
