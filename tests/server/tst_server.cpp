@@ -1,274 +1,272 @@
-// The server over real TCP on 127.0.0.1, in this process, with shortened times: greeting,
-// password, keep-alive, pacing, call announcements and hostile input.
+// The server over real TCP on 127.0.0.1: in this process with shortened times, and as the
+// quillora-server program with its ring command.
 
-#include "database.h"
 #include "server.h"
 #include "serverlog.h"
-#include "wireclient.h"
 
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
-#include <vector>
+
+namespace {
+
+const QString ServerBin = QStringLiteral(QUILLORA_SERVER_BIN);
+const QByteArray Greeting = "Welcome to Quillora Server [0.92]";
+
+// A plain TCP client that records every read on its own, so a test sees exactly how the
+// server's messages arrive.
+class WireClient final : public QObject {
+public:
+    explicit WireClient(quint16 port, bool answerPings = true)
+    {
+        connect(&m_socket, &QTcpSocket::readyRead, this, [this, answerPings] {
+            reads.append(m_socket.readAll());
+            if (answerPings && reads.last().startsWith("PING_:"))
+                m_socket.write("PONG_:" + reads.last().mid(6));
+        });
+        connect(&m_socket, &QTcpSocket::disconnected, this, [this] { gone = true; });
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    // Writes the bytes and gives the server a moment to read them on their own.
+    void send(const QByteArray& bytes)
+    {
+        m_socket.write(bytes);
+        QTest::qWait(30);
+    }
+    // The next read after those already taken that begins with the prefix; empty if none.
+    QByteArray next(const QByteArray& prefix)
+    {
+        (void)QTest::qWaitFor([&] {
+            while (m_taken < reads.size() && !reads[m_taken].startsWith(prefix))
+                ++m_taken;
+            return m_taken < reads.size();
+        });
+        return m_taken < reads.size() ? reads[m_taken++] : QByteArray();
+    }
+    QByteArray ask(const QByteArray& request, const QByteArray& prefix)
+    {
+        send(request);
+        return next(prefix);
+    }
+
+    QList<QByteArray> reads;
+    bool gone = false;
+
+private:
+    QTcpSocket m_socket;
+    qsizetype m_taken = 0;
+};
+
+// Starts the server program; the port it reports listening on, or 0.
+quint16 startProgram(QProcess& process, const QStringList& arguments)
+{
+    static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
+    process.start(ServerBin, arguments);
+    QByteArray output;
+    QRegularExpressionMatch match;
+    (void)QTest::qWaitFor(
+        [&] {
+            output += process.readAllStandardOutput();
+            match = listening.match(QString::fromUtf8(output));
+            return match.hasMatch() || process.state() == QProcess::NotRunning;
+        },
+        10000);
+    return match.captured(1).toUShort();
+}
+
+// Runs the program to its end while this process's event loop goes on; exit code and output.
+std::pair<int, QString> run(const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(ServerBin, arguments);
+    (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000);
+    return {process.exitCode(), QString::fromUtf8(process.readAll())};
+}
+
+} // namespace
 
 class TestServer final : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { serverlog::setEnabled(false); }
     void init();
-    void cleanup();
-    void greetsAndAcceptsThePassword();
-    void wrongPasswordCloses();
-    void nothingIsAcceptedBeforeThePassword();
-    void unauthenticatedClientTimesOut();
+    void cleanup() { m_f.reset(); }
+    void passwordGate();
     void keepAliveDropsSilentClients();
-    void twoCallsArriveAsTwoReads();
-    void callsReachEveryAuthenticatedClient();
-    void withoutPasswordEveryoneIsIn();
-    void refusesClientsOverTheLimit();
+    void callsAreLookedUpLoggedAndPaced();
     void survivesOversizedAndGarbageInput();
-    void joinsAMessageSentInPieces();
+    void commandLineErrors();
+    void killedServerKeepsItsData();
 
 private:
-    void startServer(const QString& password = QStringLiteral("s3cret"));
-    std::unique_ptr<WireClient> loggedIn();
+    void start()
+    {
+        m_f->server = std::make_unique<Server>(m_f->db, m_config);
+        QString error;
+        QVERIFY2(m_f->server->start(&error), qPrintable(error));
+    }
+    std::unique_ptr<WireClient> logIn(bool answerPings = true)
+    {
+        const int before = m_f->server->authenticatedCount();
+        auto client = std::make_unique<WireClient>(m_f->server->port(), answerPings);
+        client->next(Greeting);
+        client->send("s3cret");
+        const bool in = QTest::qWaitFor([&] { return m_f->server->authenticatedCount() > before; });
+        return in ? std::move(client) : nullptr;
+    }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Database> m_db;
-    std::unique_ptr<Server> m_server;
+    struct Fixture {
+        QTemporaryDir dir;
+        Database db;
+        std::unique_ptr<Server> server;
+    };
+    std::unique_ptr<Fixture> m_f;
     ServerConfig m_config;
-    qint64 m_ann = 0;
 };
 
 void TestServer::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_db = std::make_unique<Database>();
-    QVERIFY(m_db->open(m_dir->filePath(QStringLiteral("s.sqlite"))));
-    Contact ann;
-    ann.name = QStringLiteral("Ann Lee");
-    ann.home = QStringLiteral("555-1000");
-    ann.mobile = QStringLiteral("555-3000");
-    ann.email = QStringLiteral("ann@example.com");
-    m_ann = *ContactStore(*m_db).insert(ann);
-
+    m_f = std::make_unique<Fixture>();
+    QVERIFY(m_f->db.open(m_f->dir.filePath("s.sqlite")));
+    QVERIFY(ContactStore(m_f->db).insert(
+        Contact{0, "Lee, Ann", "555-1000", "555-3000", "ann@x", {}, {}}));
     m_config = ServerConfig();
     m_config.port = 0;
-    m_config.controlName =
-        QStringLiteral("quillora-test-%1").arg(QCoreApplication::applicationPid());
-    m_config.authTimeoutMs = 400;
-    m_config.pingIntervalMs = 100;
-    m_config.silenceLimitMs = 500;
+    m_config.password = "s3cret";
+    m_config.authTimeoutMs = 300;
+    m_config.pingIntervalMs = 60000;
 }
 
-void TestServer::cleanup()
+void TestServer::passwordGate()
 {
-    m_server.reset();
-    m_db.reset();
-    m_dir.reset();
-}
-
-void TestServer::startServer(const QString& password)
-{
-    m_config.password = password;
-    m_server = std::make_unique<Server>(*m_db, m_config);
-    QString error;
-    QVERIFY2(m_server->start(&error), qPrintable(error));
-}
-
-std::unique_ptr<WireClient> TestServer::loggedIn()
-{
-    const int before = m_server->authenticatedCount();
-    auto client = std::make_unique<WireClient>(m_server->port());
-    client->answerPings(true);
-    if (!client->logIn("s3cret") ||
-        !QTest::qWaitFor([&] { return m_server->authenticatedCount() > before; }, 5000))
-        return nullptr;
-    return client;
-}
-
-void TestServer::greetsAndAcceptsThePassword()
-{
-    startServer();
-    WireClient client(m_server->port());
-    QVERIFY(client.waitForReads(1));
-    QCOMPARE(client.reads().first(), QByteArray("Welcome to Quillora Server [0.92]"));
-    client.send("s3cret");
-    // Authenticated: requests are answered.
-    const QByteArray reply = client.ask("CNTAC:SEAR;NAME;ann", "CNTAC:");
-    QCOMPARE(reply, QStringLiteral("CNTAC:SEAR;Ann Lee,555-1000,555-3000,ann@example.com,,,%1,%1")
-                        .arg(m_ann)
-                        .toUtf8());
-    QVERIFY(!client.isGone());
-}
-
-void TestServer::wrongPasswordCloses()
-{
-    startServer();
-    for (const QByteArray& wrong : {QByteArray("s3cre"), QByteArray("s3cret "), QByteArray("x")}) {
-        WireClient client(m_server->port());
-        QVERIFY(client.logIn(wrong));
-        QVERIFY2(client.waitForDisconnected(), wrong.constData());
-        QCOMPARE(client.reads().size(), 1); // the greeting and nothing else
+    start();
+    // A wrong password, or a request in its place, ends the connection.
+    for (const QByteArray& wrong :
+         {QByteArray("s3cre"), QByteArray("s3cret "), QByteArray("STATS:LAST;10"), QByteArray()}) {
+        WireClient client(m_f->server->port());
+        QCOMPARE(client.next(""), Greeting);
+        if (!wrong.isEmpty())
+            client.send(wrong); // else silent until the time to authenticate runs out
+        QVERIFY2(QTest::qWaitFor([&] { return client.gone; }), wrong.constData());
+        QCOMPARE(client.reads.size(), 1);
     }
-    QCOMPARE(m_server->authenticatedCount(), 0);
-}
-
-void TestServer::nothingIsAcceptedBeforeThePassword()
-{
-    startServer();
-    WireClient client(m_server->port());
-    QVERIFY(client.logIn("STATS:LAST;10"));
-    QVERIFY(client.waitForDisconnected());
-    QCOMPARE(client.reads().size(), 1);
-}
-
-void TestServer::unauthenticatedClientTimesOut()
-{
-    startServer();
-    WireClient silent(m_server->port());
-    QVERIFY(silent.waitForReads(1));
-    QVERIFY(silent.waitForDisconnected());
-    QCOMPARE(m_server->clientCount(), 0);
+    QCOMPARE(m_f->server->clientCount(), 0);
+    auto client = logIn();
+    QVERIFY(client);
+    QCOMPARE(client->ask("CNTAC:SEAR;NAME;ann", "CNTAC:"),
+             QByteArray("CNTAC:SEAR;Lee; Ann,555-1000,555-3000,ann@x,,,1,1"));
 }
 
 void TestServer::keepAliveDropsSilentClients()
 {
-    startServer();
-    auto answering = loggedIn();
-    QVERIFY(answering);
-    auto silent = loggedIn();
-    QVERIFY(silent);
-    silent->answerPings(false);
-
-    QVERIFY(silent->waitForDisconnected());
-    QVERIFY(!answering->isGone());
-    QCOMPARE(m_server->authenticatedCount(), 1);
-    // The probes are "PING_:" with a number that counts up.
-    QList<QByteArray> pings;
-    for (const QByteArray& read : answering->reads()) {
-        if (read.startsWith("PING_:"))
-            pings.append(read);
-    }
-    QVERIFY(pings.size() >= 3);
-    QVERIFY(pings[0].mid(6).toInt() > 0);
-    QCOMPARE(pings[1].mid(6).toInt(), pings[0].mid(6).toInt() + 1);
+    m_config.pingIntervalMs = 50;
+    m_config.silenceLimitMs = 200;
+    start();
+    auto answering = logIn();
+    auto silent = logIn(false);
+    QVERIFY(answering && silent);
+    QVERIFY(QTest::qWaitFor([&] { return silent->gone; }));
+    QVERIFY(!answering->gone);
+    QCOMPARE(m_f->server->authenticatedCount(), 1);
 }
 
-void TestServer::twoCallsArriveAsTwoReads()
+void TestServer::callsAreLookedUpLoggedAndPaced()
 {
-    m_config.pingIntervalMs = 60000; // no probes in between
-    startServer();
-    auto client = loggedIn();
-    QVERIFY(client);
-    const qsizetype before = client->reads().size();
-    m_server->announceCall(QStringLiteral("555-1000"));
-    m_server->announceCall(QStringLiteral("555-9999"));
-    QVERIFY(client->waitForReads(before + 2));
-    QTest::qWait(100); // nothing more follows
-    const QList<QByteArray> reads = client->reads().mid(before);
-    QCOMPARE(reads.size(), 2);
-    QVERIFY(reads[0].startsWith("CALL_:"));
-    QVERIFY(reads[0].endsWith(",555-1000,Ann Lee,555-1000,555-3000,,,ann@example.com"));
-    QVERIFY(reads[1].endsWith(",555-9999,,,,,,"));
-}
-
-void TestServer::callsReachEveryAuthenticatedClient()
-{
-    startServer();
-    auto a = loggedIn();
-    auto b = loggedIn();
+    start();
+    auto a = logIn();
+    auto b = logIn();
     QVERIFY(a && b);
-    WireClient stranger(m_server->port());
-    QVERIFY(stranger.waitForReads(1));
+    WireClient stranger(m_f->server->port());
+    QCOMPARE(stranger.next(""), Greeting);
 
-    const Server::Announcement known = m_server->announceCall(QStringLiteral("5553000"));
-    QCOMPARE(known.clients, 2);
-    QVERIFY(known.logged);
-    QVERIFY(known.caller);
-    QCOMPARE(known.caller->id, m_ann);
+    // Two calls at once reach every authenticated client as two separate reads.
+    const QDateTime at(QDate(2024, 5, 1), QTime(14, 3, 59));
+    QCOMPARE(m_f->server->announceCall("5553000", at).clients, 2);
+    QCOMPARE(m_f->server->announceCall(" 555-4242 ", at).clients, 2);
+    const QList<QByteArray> calls{
+        "CALL_:2024-05-01 14:03:59,5553000,Lee; Ann,555-1000,555-3000,,,ann@x",
+        "CALL_:2024-05-01 14:03:59,555-4242,,,,,,"};
     for (WireClient* client : {a.get(), b.get()}) {
-        const QByteArray call = client->waitFor("CALL_:");
-        QVERIFY(call.endsWith(",5553000,Ann Lee,555-1000,555-3000,,,ann@example.com"));
+        QVERIFY(QTest::qWaitFor([&] { return client->reads.size() >= 3; }));
+        QCOMPARE(client->reads.mid(1), calls);
     }
-    const Server::Announcement unknown = m_server->announceCall(QStringLiteral("555-4242"));
-    QVERIFY(!unknown.caller);
-    QVERIFY(a->waitFor("CALL_:").endsWith(",555-4242,,,,,,"));
-    QVERIFY(stranger.waitForDisconnected()); // timed out, never saw a call
-    for (const QByteArray& read : stranger.reads())
-        QVERIFY(!read.startsWith("CALL_:"));
+    QCOMPARE(stranger.reads, QList<QByteArray>{Greeting});
 
-    // Both calls are in the log, the known one with its contact.
-    const auto logged = m_server->calls().newest(10, false);
-    QCOMPARE(logged.size(), 2);
-    QCOMPARE(logged[1].name, QStringLiteral("Ann Lee"));
-    QCOMPARE(logged[0].name, QStringLiteral("Unknown"));
-}
-
-void TestServer::withoutPasswordEveryoneIsIn()
-{
-    startServer(QString());
-    WireClient client(m_server->port());
-    QVERIFY(client.waitForReads(1));
-    QVERIFY(QTest::qWaitFor([&] { return m_server->authenticatedCount() == 1; }));
-    // A client that sends a password anyway is not thrown out for it.
-    client.send("whatever");
-    QVERIFY(client.ask("STATS:LAST;10", "STATS:").startsWith("STATS:LAST;0#03"));
-}
-
-void TestServer::refusesClientsOverTheLimit()
-{
-    m_config.maxClients = 64;
-    m_config.authTimeoutMs = 60000;
-    startServer();
-    std::vector<std::unique_ptr<WireClient>> clients;
-    for (int i = 0; i < 64; ++i) {
-        clients.push_back(std::make_unique<WireClient>(m_server->port()));
-        QVERIFY(clients.back()->waitForReads(1));
-    }
-    WireClient extra(m_server->port());
-    QVERIFY(extra.waitForDisconnected());
-    QVERIFY(extra.reads().isEmpty());
-    // Once one leaves, a new client gets in.
-    clients.front()->socket().abort();
-    QVERIFY(QTest::qWaitFor([&] { return m_server->clientCount() == 63; }));
-    WireClient later(m_server->port());
-    QVERIFY(later.waitForReads(1));
+    const QList<replies::CallRow> log = m_f->server->calls().newest(10, false);
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log[0].name + '/' + log[1].name, "Unknown/Lee, Ann");
 }
 
 void TestServer::survivesOversizedAndGarbageInput()
 {
-    startServer();
-    auto client = loggedIn();
+    m_config.quietMs = 2000; // a held message is handed on by the next one, not by time
+    start();
+    auto client = logIn();
     QVERIFY(client);
     client->send("CNTAC:SEAR;ALLF;" + QByteArray(200 * 1024, 'x'));
     client->send(QByteArray("\0\xff\xfe garbage\r\n", 14));
-    client->send("CNTAC:");
-    QVERIFY(client->waitFor("CNTAC:ERRO;").size() > 11);
-    for (const char* odd : {"STATS:", "STATS:XXXX", "CNTAC:SAVE;", "CNTAC:SEAR;;", "PONG_:"})
+    for (const char* odd : {"CNTAC:", "STATS:", "STATS:XXXX", "CNTAC:SAVE;", "PONG_:"})
         client->send(odd);
-    // Still there and still answering properly.
-    const QByteArray reply = client->ask("CNTAC:SEAR;PHON;555-1000", "CNTAC:SEAR;");
-    QVERIFY(reply.startsWith("CNTAC:SEAR;Ann Lee,"));
-    QCOMPARE(ContactStore(*m_db).count(), qint64(1));
-    QVERIFY(!client->isGone());
+    // A long save in two reads is joined.
+    const QByteArray save = "CNTAC:SAVE;NEW," + QByteArray(1000, 'n') + ",555-7777,,,,";
+    client->send(save.left(600));
+    client->send(save.mid(600));
+    client->send("PONG_:1");
+    QVERIFY(QTest::qWaitFor([&] { return client->reads.size() >= 4; }));
+    QList<QByteArray> kinds;
+    for (const QByteArray& read : client->reads.mid(1))
+        kinds << read.left(11);
+    QCOMPARE(kinds, (QList<QByteArray>{"CNTAC:ERRO;", "CNTAC:ERRO;", "CNTAC:SAVE;"}));
+    QCOMPARE(m_f->server->contacts().lookup("555-7777")->name.size(), 1000);
+    QVERIFY(!client->gone);
 }
 
-void TestServer::joinsAMessageSentInPieces()
+void TestServer::commandLineErrors()
 {
-    m_config.quietMs = 2000; // the pieces come well within this
-    startServer();
-    auto client = loggedIn();
-    QVERIFY(client);
-    const QByteArray name(1000, 'n');
-    const QByteArray save = "CNTAC:SAVE;NEW," + name + ",555-7777,,,,";
-    client->send(save.left(600));
-    QTest::qWait(2); // a second read, not quite quiet
-    client->send(save.mid(600));
-    QVERIFY(client->waitFor("CNTAC:SAVE;").size() > 11);
-    const auto stored = ContactStore(*m_db).lookup(QStringLiteral("555-7777"));
-    QVERIFY(stored);
-    QCOMPARE(stored->name.size(), 1000);
+    const QList<std::tuple<QStringList, int, QString>> cases{
+        {{"ring", "--control", "quillora-nobody-here", "555-1234"}, 1, "no Quillora server"},
+        {{"ring"}, 2, "--help"},
+        {{"--port", "70000"}, 2, "--port"}};
+    for (const auto& [arguments, code, text] : cases) {
+        const auto [exitCode, output] = run(arguments);
+        QCOMPARE(exitCode, code);
+        QVERIFY2(output.contains(text), qPrintable(output));
+    }
+}
+
+void TestServer::killedServerKeepsItsData()
+{
+    const QString control =
+        QStringLiteral("quillora-test-kill-%1").arg(QCoreApplication::applicationPid());
+    const QStringList arguments{"--port", "0",         "--db", m_f->dir.filePath("p.sqlite"),
+                                "--demo", "--control", control};
+    const QByteArray number = "+44 20 7946 0001";
+    {
+        QProcess server;
+        WireClient client(startProgram(server, arguments));
+        QCOMPARE(client.next(""), Greeting);
+        QVERIFY(client.ask("STATS:CNTS;00", "STATS:").startsWith("STATS:CNTS;60#09"));
+        QVERIFY(client.ask("CNTAC:SAVE;NEW,Rita Ring," + number + ",,,,", "CNTAC:SAVE;").size() >
+                11);
+        const auto [code, output] = run({"ring", "--control", control, number});
+        QCOMPARE(code, 0);
+        QVERIFY2(output.contains("Rita Ring"), qPrintable(output));
+        QVERIFY(client.next("CALL_:").endsWith("," + number + ",Rita Ring," + number + ",,,,"));
+        server.kill(); // no chance to tidy up
+        QVERIFY(server.waitForFinished());
+    }
+    // Started again on the same file and the control socket the killed one left behind.
+    QProcess server;
+    WireClient client(startProgram(server, arguments));
+    QCOMPARE(client.next(""), Greeting);
+    QVERIFY(client.ask("STATS:CNTS;00", "STATS:").startsWith("STATS:CNTS;61#09"));
+    QVERIFY(client.ask("STATS:LAST;1", "STATS:").startsWith("STATS:LAST;1#03Rita Ring,"));
+    QCOMPARE(run({"ring", "--control", control, "0000"}).first, 0);
+    QVERIFY(client.next("CALL_:").endsWith(",0000,,,,,,"));
+    server.terminate();
+    QVERIFY(server.waitForFinished() && server.exitCode() == 0);
 }
 
 QTEST_GUILESS_MAIN(TestServer)
