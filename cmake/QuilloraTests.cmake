@@ -25,6 +25,7 @@ function(quillora_add_test_folder kind)
       target_compile_definitions(${target} PRIVATE
         QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>")
       add_dependencies(${target} quillora-server)
+      target_link_libraries(${target} PRIVATE Qt6::Sql)
     endif()
 
     set(home ${CMAKE_CURRENT_BINARY_DIR}/home/${target})
