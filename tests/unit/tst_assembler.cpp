@@ -5,18 +5,6 @@
 class TestAssembler : public QObject {
     Q_OBJECT
 private slots:
-    void shortMessagesPassAtOnce()
-    {
-        MessageAssembler assembler;
-        for (const QByteArray& message :
-             {QByteArray("Welcome [0.92]"), QByteArray("PING_:1"), QByteArray("CALL_:x,1")}) {
-            const auto result = assembler.feed(message);
-            QCOMPARE(result.messages.size(), size_t(1));
-            QCOMPARE(result.messages[0], message);
-            QVERIFY(!assembler.holding());
-        }
-    }
-
     void replyIsHeldAndContinued()
     {
         MessageAssembler assembler;
@@ -42,20 +30,6 @@ private slots:
         QCOMPARE(second.messages.size(), size_t(1));
         QCOMPARE(second.messages[0], QByteArray("STATS:one"));
         QCOMPARE(assembler.takeHeld(), QByteArray("STATS:two"));
-    }
-
-    void strayDataIsDropped()
-    {
-        MessageAssembler assembler;
-        auto result = assembler.feed("garbage without prefix");
-        QVERIFY(result.messages.empty());
-        QCOMPARE(result.droppedBytes, qsizetype(0));
-        QVERIFY(!assembler.holding());
-        // A continuation after a call continues nothing.
-        (void)assembler.feed("CALL_:x,1");
-        QVERIFY(assembler.feed("more").messages.empty());
-        QVERIFY(!assembler.holding());
-        QVERIFY(assembler.feed(QByteArray()).messages.empty());
     }
 
     void oversizedReplyDroppedWhole()
