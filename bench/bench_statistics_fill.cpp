@@ -231,7 +231,7 @@ int main(int argc, char* argv[])
     std::printf("socket write to grid filled:             %8.2f ms  (median of %d)\n", total,
                 SocketRuns);
     std::printf("  of which arrival and assembly          %8.2f ms  (incl. %d ms quiet wait)\n",
-                median(assembled), Session::QuietMilliseconds);
+                median(assembled), Session::DefaultQuietMilliseconds);
     std::printf("  of which next tick and fill            %8.2f ms  (tick every %d ms)\n",
                 median(waits), FrmStatistics::TickMilliseconds);
     std::printf("ratio fill / split:                      %8.1f\n", tick / split);

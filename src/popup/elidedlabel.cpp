@@ -5,9 +5,18 @@
 #include <QStyle>
 #include <QToolTip>
 
+namespace {
+
+// No label here is wide enough for more characters than this, so a huge text is
+// measured and elided by its beginning alone.
+constexpr qsizetype MeasuredCharacters = 512;
+
+} // namespace
+
 bool ElidedLabel::isElided() const
 {
-    return fontMetrics().horizontalAdvance(text()) > contentsRect().width();
+    return text().size() > MeasuredCharacters ||
+           fontMetrics().horizontalAdvance(text()) > contentsRect().width();
 }
 
 void ElidedLabel::paintEvent(QPaintEvent* event)
@@ -18,7 +27,8 @@ void ElidedLabel::paintEvent(QPaintEvent* event)
     }
     QPainter painter(this);
     const QRect area = contentsRect();
-    const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+    const QString shown = fontMetrics().elidedText(text().left(MeasuredCharacters) + QChar(0x2026),
+                                                   Qt::ElideRight, area.width());
     style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(), shown,
                           foregroundRole());
 }
@@ -26,7 +36,8 @@ void ElidedLabel::paintEvent(QPaintEvent* event)
 bool ElidedLabel::event(QEvent* event)
 {
     if (event->type() == QEvent::ToolTip && isElided()) {
-        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text(), this);
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                           text().left(MeasuredCharacters * 4), this);
         return true;
     }
     return QLabel::event(event);

@@ -6,6 +6,7 @@
 #include "session/protocol.h"
 #include "session/site.h"
 #include "settings/settingsstore.h"
+#include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
 
@@ -29,10 +30,19 @@ void showUpdateServerBox(const QString& currentLine)
            QStringLiteral("Update your Quillora Server"));
 }
 
-void onGreeting(const QString& message)
+// Received text as it goes into the log: whole unless it is huge, since a log line of
+// megabytes would freeze the log pane for seconds.
+QString forLog(const QString& message)
 {
-    FrmMain* main = frmMain();
-    main->txtOut(message);
+    constexpr qsizetype MaxLogged = 4096;
+    if (message.size() <= MaxLogged)
+        return message;
+    return message.left(MaxLogged) + QStringLiteral(" … (%1 characters)").arg(message.size());
+}
+
+void onGreeting(FrmMain* main, const QString& message)
+{
+    main->txtOut(forLog(message));
     const protocol::GreetingVersion server = protocol::greetingVersion(message);
     if (!server.hasBracket) {
         showUpdateServerBox(
@@ -47,15 +57,15 @@ void onGreeting(const QString& message)
     QCoreApplication::processEvents();
 }
 
-void onPing(const QString& message)
+void onPing(FrmMain* main, const QString& message)
 {
-    frmMain()->sckConnect().send(protocol::pongFor(message));
+    main->sckConnect().send(protocol::pongFor(message));
     QCoreApplication::processEvents();
 }
 
-void onCall(const QString& message)
+void onCall(FrmMain* main, const QString& message)
 {
-    frmMain()->txtOut(message);
+    main->txtOut(forLog(message));
     const QStringList fields = protocol::callFields(message);
     ModVariables& vars = modVariables();
     FrmQuillora* popUp = nullptr;
@@ -75,11 +85,11 @@ void onCall(const QString& message)
     }
 }
 
-void onStats(const QString& message)
+void onStats(FrmMain* main, const QString& message)
 {
     ModVariables& vars = modVariables();
     vars.StatsReplyReady = ModVariables::False;
-    frmMain()->txtOut(QStringLiteral("Receiving statistics."));
+    main->txtOut(QStringLiteral("Receiving statistics."));
     vars.StatsReply = message;
     vars.StatsReplyReady = ModVariables::True;
 }
@@ -88,18 +98,22 @@ void onStats(const QString& message)
 
 void sckConnect_DataArrival(const QString& message)
 {
+    // Only while the main window is loaded: a message must never load it again.
+    FrmMain* main = forms::loadedOrNull<FrmMain>();
+    if (!main)
+        return;
     switch (protocol::classify(message)) {
     case protocol::Kind::Greeting:
-        onGreeting(message);
+        onGreeting(main, message);
         break;
     case protocol::Kind::Ping:
-        onPing(message);
+        onPing(main, message);
         break;
     case protocol::Kind::Call:
-        onCall(message);
+        onCall(main, message);
         break;
     case protocol::Kind::Stats:
-        onStats(message);
+        onStats(main, message);
         break;
     case protocol::Kind::Contacts:
         frmContacts()->AEContacts(message);

@@ -27,7 +27,7 @@ Session::Session(QObject* parent) : QObject(parent)
 {
     m_socket.setObjectName(QStringLiteral("sckConnect"));
     m_quiet.setSingleShot(true);
-    m_quiet.setInterval(QuietMilliseconds);
+    m_quiet.setInterval(DefaultQuietMilliseconds);
 
     connect(&m_socket, &QTcpSocket::stateChanged, this, &Session::stateChanged);
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
@@ -83,6 +83,7 @@ void Session::connectTo(const QString& host, const QString& port)
 
 void Session::close()
 {
+    ++m_attempt; // what was read but not yet handled belongs to the closed connection
     m_quiet.stop();
     m_assembler.clear();
     m_closing = true;

@@ -43,7 +43,8 @@ public:
     quint16 peerPort() const;
 
     // How long a held reply waits for more data before it counts as complete.
-    static constexpr int QuietMilliseconds = 30;
+    static constexpr int DefaultQuietMilliseconds = 30;
+    void setQuietInterval(int milliseconds) { m_quiet.setInterval(milliseconds); }
 
 signals:
     void connected();

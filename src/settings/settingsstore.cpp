@@ -61,9 +61,19 @@ bool SaveSetting(const QString& key, const QString& value)
     QSettings store = openStore();
     if (!ensurePrivateFile(store.fileName()))
         return false;
-    store.setValue(Section + QLatin1Char('/') + key, value);
+    const QString path = Section + QLatin1Char('/') + key;
+    const QVariant previous = store.value(path);
+    store.setValue(path, value);
     store.sync();
-    return store.status() == QSettings::NoError;
+    if (store.status() == QSettings::NoError)
+        return true;
+    // Not stored: take the value back out of Qt's shared cache, so that neither this run
+    // nor a later write uses a setting the user was told was not saved.
+    if (previous.isValid())
+        store.setValue(path, previous);
+    else
+        store.remove(path);
+    return false;
 }
 
 bool isOn(const QString& value)

@@ -145,6 +145,7 @@ void FrmMain::buildControls()
     txtInput = new QPlainTextEdit(central);
     txtInput->setObjectName(QStringLiteral("txtInput"));
     txtInput->setReadOnly(true);
+    txtInput->setUndoRedoEnabled(false); // a log kept for months: no second copy
     txtInput->setFont(fixedPitchFont());
     txtInput->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtInput->setVisible(false);

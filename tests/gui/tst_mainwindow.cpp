@@ -1,4 +1,5 @@
 #include "popup/frmquillora.h"
+#include "session/dispatcher.h"
 #include "session/modvariables.h"
 #include "settings/settingsstore.h"
 #include "shell/forms.h"
@@ -194,6 +195,9 @@ private slots:
         QVERIFY(!forms::loadedOrNull<FrmMain>());
         QVERIFY(server.waitForDisconnect());
         QTRY_VERIFY(guard.isNull());
+        // A message that was read before the exit must not load the windows again.
+        sckConnect_DataArrival("CALL_:t,555-0100,Ann");
+        QVERIFY(!forms::loadedOrNull<FrmMain>() && !forms::loadedOrNull<FrmQuillora>());
         QCOMPARE(testsupport::logMessages(), QStringList{"Applicationen started."}); // afresh
     }
 };

@@ -92,9 +92,13 @@ private slots:
         // A folder where the store's file belongs: not even the superuser can write it.
         QVERIFY(QFile::remove(SettingsStore::location()));
         QVERIFY(QDir().mkpath(SettingsStore::location()));
-        QTest::mouseClick(openDialog()->cmdButton[1], Qt::LeftButton);
+        d = openDialog();
+        d->txtDebug[3]->setText("unsaved-password");
+        QTest::mouseClick(d->cmdButton[1], Qt::LeftButton);
         QCOMPARE(boxes().size(), 2);
         QCOMPARE(boxes().last().prompt, QStringLiteral("The changes could not be saved."));
+        // What was not saved is not used either.
+        QCOMPARE(GetSetting(SettingsStore::ClientServerPassword), QString());
     }
 
     // Auto-connect and start-minimised with no system tray: minimised instead, connecting.
