@@ -1,6 +1,7 @@
 #include "popup/countdown.h"
 #include "settings/settingsstore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -57,6 +58,12 @@ private slots:
         // The section and key names as an earlier run would have written them.
         QSettings raw(SettingsStore::location(), QSettings::IniFormat);
         QCOMPARE(raw.value("Settings/ClientReconnectAttemps").toString(), QString("5"));
+
+        // A store that cannot be written: the save fails and the old value stays in use.
+        QVERIFY(QFile::remove(SettingsStore::location()));
+        QVERIFY(QDir().mkpath(SettingsStore::location()));
+        QVERIFY(!SaveSetting(SettingsStore::ClientReconnectAttemps, "9"));
+        QVERIFY(GetSetting(SettingsStore::ClientReconnectAttemps) != "9");
     }
 
     void flags()
