@@ -129,6 +129,36 @@ private slots:
         QVERIFY(boxes().isEmpty());
     }
 
+    // 12000 twips at load; a reply resizes to its layout's width only with "On query
+    // resize" ticked; the grid follows the window's height only above 3700 twips.
+    void layoutAndResizeRules()
+    {
+        FrmStatistics* w = open();
+        QVERIFY(w);
+        QCOMPARE(w->windowWidth(), 12000);
+        query(w, LastCalls, "10", "STATS:LAST;10");
+        m_server->send(TwoCalls);
+        QTRY_VERIFY(!locked(w));
+        QCOMPARE(w->windowWidth(), 9300);
+        w->chkResize->setChecked(false);
+        query(w, TopCallers, "10", "STATS:TOPS;10");
+        m_server->send("STATS:TOPS#,7,Ann,1,2,3,4,a@b,12,0");
+        QTRY_VERIFY(!locked(w));
+        QCOMPARE(w->windowWidth(), 9300);
+        w->chkResize->setChecked(true);
+        query(w, TopCallers, "10", "STATS:TOPS;10");
+        m_server->send("STATS:TOPS#,7,Ann,1,2,3,4,a@b,12,0");
+        QTRY_VERIFY(!locked(w));
+        QCOMPARE(w->windowWidth(), 13350);
+
+        w->setWindowHeight(6000);
+        const int tall = w->MSFlexGrid1->height();
+        w->setWindowHeight(3500);
+        QCOMPARE(w->MSFlexGrid1->height(), tall);
+        w->setWindowHeight(5000);
+        QVERIFY(w->MSFlexGrid1->height() < tall);
+    }
+
     void pollerTimeOutAndLateReplies()
     {
         FrmStatistics* w = open();
