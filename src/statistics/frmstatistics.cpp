@@ -5,7 +5,7 @@
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
 #include "shell/twips.h"
-#include "statistics/queuedbox.h"
+#include "shell/queuedbox.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

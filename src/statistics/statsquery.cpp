@@ -8,7 +8,7 @@
 #include "session/protocol.h"
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
-#include "statistics/queuedbox.h"
+#include "shell/queuedbox.h"
 #include "statistics/statslayout.h"
 
 #include <exception>

@@ -1,4 +1,5 @@
 #include "realserver.h"
+#include "testsupport.h"
 
 #include "shell/frmmain.h"
 
@@ -125,13 +126,7 @@ void RealServer::kill()
 
 bool connectMainWindow(RealServer& server)
 {
-    FrmMain* main = frmMain();
-    main->txtDebug[0]->setText(QStringLiteral("127.0.0.1"));
-    main->txtDebug[1]->setText(server.portText());
-    main->cmdConnect_Click(0);
-    return QTest::qWaitFor([main] { return main->sckConnect().isConnected(); }, 5000) &&
-           QTest::qWaitFor(
-               [main] { return main->statusPanel[0]->text() == QLatin1String("Connected"); }, 5000);
+    return connectMainWindowTo(server.port());
 }
 
 } // namespace testsupport

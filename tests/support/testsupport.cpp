@@ -118,17 +118,20 @@ QStringList logMessages()
     return result;
 }
 
-bool connectMainWindow(LoopbackServer& server)
+bool connectMainWindowTo(quint16 port)
 {
     FrmMain* main = frmMain();
     main->txtDebug[0]->setText(QStringLiteral("127.0.0.1"));
-    main->txtDebug[1]->setText(server.portText());
+    main->txtDebug[1]->setText(QString::number(port));
     main->cmdConnect_Click(0);
-    if (!server.waitForClient())
-        return false;
     return QTest::qWaitFor([main] { return main->sckConnect().isConnected(); }, 5000) &&
            QTest::qWaitFor(
                [main] { return main->statusPanel[0]->text() == QLatin1String("Connected"); }, 5000);
+}
+
+bool connectMainWindow(LoopbackServer& server)
+{
+    return connectMainWindowTo(server.port()) && server.waitForClient();
 }
 
 } // namespace testsupport

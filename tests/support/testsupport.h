@@ -80,5 +80,6 @@ QStringList logMessages();
 // Fills the main window's fields with the server's address and port, connects, and
 // waits until the Connect event has been handled.
 bool connectMainWindow(LoopbackServer& server);
+bool connectMainWindowTo(quint16 port);
 
 } // namespace testsupport

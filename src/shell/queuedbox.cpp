@@ -1,4 +1,4 @@
-#include "statistics/queuedbox.h"
+#include "shell/queuedbox.h"
 
 #include "shell/msgbox.h"
 
