@@ -14,7 +14,8 @@ const QString ServerVersion = QStringLiteral("0.92");
 
 ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, QObject* parent)
     : QObject(parent), m_socket(socket), m_config(config),
-      m_peer(QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort())),
+      m_peer(QStringLiteral("%1:%2").arg(socket->peerAddress().toString(),
+                                         QString::number(socket->peerPort()))),
       m_assembler(config.maxMessageBytes),
       m_writer(socket, config.messageGapMs, config.maxPendingBytes)
 {
@@ -94,8 +95,7 @@ void ClientSession::onReadyRead()
         const InboundAssembler::Result result = m_assembler.feed(chunk);
         if (result.dropped) {
             serverlog::write(QStringLiteral("Client %1 sent a message over %2 bytes; dropped.")
-                                 .arg(m_peer)
-                                 .arg(m_config.maxMessageBytes));
+                                 .arg(m_peer, QString::number(m_config.maxMessageBytes)));
         }
         for (const QByteArray& message : result.messages) {
             if (m_closed)

@@ -134,9 +134,9 @@ QSqlQuery& Database::statement(const QString& sql)
         query.setForwardOnly(true);
         if (!query.prepare(sql))
             fail(QStringLiteral("Cannot prepare \"%1\"").arg(sql), query);
-        it = m_statements.insert(sql, query);
+        it = m_statements.emplace(sql, query).first;
     }
-    return it.value();
+    return it->second;
 }
 
 bool Database::exec(QSqlQuery& query, const QVariantList& values)

@@ -2,11 +2,11 @@
 
 #include "searchindex.h"
 
-#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <functional>
+#include <unordered_map>
 
 // The server's SQLite file: contacts, their numbers and the call log. WAL journal,
 // prepared statements only (every statement is prepared once and reused), and every
@@ -63,5 +63,6 @@ private:
     int m_transactionDepth = 0;
     SearchIndex m_index;
     qint64 m_dataVersion = -1;
-    QHash<QString, QSqlQuery> m_statements;
+    // Node-based, so the references statement() hands out stay valid as it grows.
+    std::unordered_map<QString, QSqlQuery> m_statements;
 };

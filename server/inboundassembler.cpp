@@ -2,9 +2,21 @@
 
 namespace {
 
-bool beginsRequest(const QByteArray& chunk)
+constexpr QByteArrayView PongPrefix("PONG_:");
+
+bool beginsRequest(QByteArrayView piece)
 {
-    return chunk.startsWith("PONG_:") || chunk.startsWith("STATS:") || chunk.startsWith("CNTAC:");
+    return piece.startsWith(PongPrefix) || piece.startsWith("STATS:") || piece.startsWith("CNTAC:");
+}
+
+// Where the keep-alive answer the text begins with ends: its payload is the server's own
+// counter, digits only.
+qsizetype pongEnd(QByteArrayView text)
+{
+    qsizetype end = PongPrefix.size();
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+        ++end;
+    return end;
 }
 
 } // namespace
@@ -12,29 +24,37 @@ bool beginsRequest(const QByteArray& chunk)
 InboundAssembler::Result InboundAssembler::feed(const QByteArray& chunk)
 {
     Result result;
-    if (chunk.isEmpty())
-        return result;
+    // A keep-alive answer and the next request may arrive in one read.
+    QByteArrayView rest(chunk);
+    while (!rest.isEmpty()) {
+        const qsizetype end = rest.startsWith(PongPrefix) ? pongEnd(rest) : rest.size();
+        feedPiece(rest.first(end), result);
+        rest = rest.sliced(end);
+    }
+    return result;
+}
 
-    const bool begins = beginsRequest(chunk);
+void InboundAssembler::feedPiece(QByteArrayView piece, Result& result)
+{
+    const bool begins = beginsRequest(piece);
     if (begins) {
         m_discarding = false;
         if (holding())
             result.messages.push_back(takeHeld());
     } else if (m_discarding) {
-        return result;
+        return;
     }
 
-    if (m_held.size() + chunk.size() > m_max) {
+    if (m_held.size() + piece.size() > m_max) {
         result.dropped = true;
         m_held.clear();
         m_discarding = true;
-        return result;
+        return;
     }
     const bool first = !holding();
-    m_held.append(chunk);
+    m_held.append(piece);
     if (first && m_held.size() < WholeBelow)
         result.messages.push_back(takeHeld());
-    return result;
 }
 
 QByteArray InboundAssembler::takeHeld()

@@ -1,15 +1,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <vector>
 
 // Puts what a client sends back into messages. Clients write each message at once and
 // add no terminator, so a read is normally one whole message; a long one may come in
 // several reads. A read that begins with a request prefix ("PONG_:", "STATS:",
 // "CNTAC:") starts a message; any other read continues the held one (or, with nothing
-// held, starts one: the password has no prefix). A held message is complete when the
-// next one begins, when it is shorter than one TCP segment can be (no sender splits
-// such a write), or when the caller's quiet timer calls takeHeld().
+// held, starts one: the password has no prefix). A keep-alive answer carries only
+// digits, so what follows them in the same read is the next message. A held message is
+// complete when the next one begins, when it is shorter than one TCP segment can be (no
+// sender splits such a write), or when the caller's quiet timer calls takeHeld().
 // A message that grows past the limit is dropped whole, its remaining reads too.
 class InboundAssembler final {
 public:
@@ -30,6 +32,8 @@ public:
     bool holding() const { return !m_held.isEmpty(); }
 
 private:
+    void feedPiece(QByteArrayView piece, Result& result);
+
     qsizetype m_max;
     QByteArray m_held;
     bool m_discarding = false;

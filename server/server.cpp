@@ -27,9 +27,8 @@ bool Server::start(QString* error)
 {
     if (!m_listener.listen(m_config.address, m_config.port)) {
         *error = QStringLiteral("Cannot listen on %1:%2: %3")
-                     .arg(m_config.address.toString())
-                     .arg(m_config.port)
-                     .arg(m_listener.errorString());
+                     .arg(m_config.address.toString(), QString::number(m_config.port),
+                          m_listener.errorString());
         return false;
     }
     const QString control = m_config.controlName.isEmpty()
@@ -39,9 +38,9 @@ bool Server::start(QString* error)
         m_listener.close();
         return false;
     }
-    serverlog::write(QStringLiteral("Listening on %1:%2")
-                         .arg(m_listener.serverAddress().toString())
-                         .arg(m_listener.serverPort()));
+    serverlog::write(
+        QStringLiteral("Listening on %1:%2")
+            .arg(m_listener.serverAddress().toString(), QString::number(m_listener.serverPort())));
     serverlog::write(QStringLiteral("Control socket: %1").arg(m_control.fullName()));
     return true;
 }
@@ -59,19 +58,33 @@ int Server::authenticatedCount() const
 void Server::onNewConnection()
 {
     while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
-        if (m_sessions.size() >= m_config.maxClients) {
+        if (authenticatedCount() >= m_config.maxClients) {
             serverlog::write(QStringLiteral("Refused %1:%2: already %3 clients.")
-                                 .arg(socket->peerAddress().toString())
-                                 .arg(socket->peerPort())
-                                 .arg(m_config.maxClients));
+                                 .arg(socket->peerAddress().toString(),
+                                      QString::number(socket->peerPort()),
+                                      QString::number(m_config.maxClients)));
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        // Connections still owing the password have a few places of their own. The one
+        // that has waited longest gives way to a newcomer (real clients send the password
+        // at once), so silent connections can keep neither clients out nor their places.
+        QList<ClientSession*> waiting;
+        for (ClientSession* s : std::as_const(m_sessions)) {
+            if (s->isOpen() && !s->isAuthenticated())
+                waiting.append(s);
+        }
+        if (!waiting.isEmpty() && waiting.size() >= m_config.maxUnauthenticated)
+            waiting.first()->drop(QStringLiteral("gave way to a newer connection"));
         auto* session = new ClientSession(socket, m_config, this);
         m_sessions.append(session);
         serverlog::write(QStringLiteral("Client %1 connected.").arg(session->peer()));
         connect(session, &ClientSession::authenticated, this, [this, session] {
+            if (authenticatedCount() > m_config.maxClients) {
+                session->drop(QStringLiteral("already %1 clients").arg(m_config.maxClients));
+                return;
+            }
             serverlog::write(QStringLiteral("Client %1 authenticated.").arg(session->peer()));
             updateKeepAlive();
             emit clientAuthenticated();
@@ -146,12 +159,11 @@ QString describe(const Server::Announcement& a)
 {
     const QString caller =
         a.caller ? QStringLiteral("%1 (contact %2)")
-                       .arg(a.caller->name.isEmpty() ? QStringLiteral("no name") : a.caller->name)
-                       .arg(a.caller->id)
+                       .arg(a.caller->name.isEmpty() ? QStringLiteral("no name") : a.caller->name,
+                            QString::number(a.caller->id))
                  : QStringLiteral("an unknown caller");
     return QStringLiteral("Call from %1, %2, announced to %3 client%4%5.")
-        .arg(a.number, caller)
-        .arg(a.clients)
-        .arg(a.clients == 1 ? QString() : QStringLiteral("s"))
-        .arg(a.logged ? QString() : QStringLiteral(" (not logged: database error)"));
+        .arg(a.number, caller, QString::number(a.clients),
+             a.clients == 1 ? QString() : QStringLiteral("s"),
+             a.logged ? QString() : QStringLiteral(" (not logged: database error)"));
 }

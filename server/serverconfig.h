@@ -16,7 +16,9 @@ struct ServerConfig {
     int silenceLimitMs = 90000; // a client heard from for this long is dropped
     int messageGapMs = 25;      // at least this between two messages to one client
     int quietMs = 10;           // a held inbound message is complete after this
-    int maxClients = 64;
+    int maxClients = 64;        // authenticated
+    int maxUnauthenticated = 8; // connected, password not sent yet
+
     qsizetype maxMessageBytes = 64 * 1024;        // inbound
     qsizetype maxPendingBytes = 32 * 1024 * 1024; // outbound, per client
 };
