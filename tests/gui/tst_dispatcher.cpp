@@ -6,6 +6,7 @@
 #include "shell/frmmain.h"
 #include "testsupport.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 using testsupport::boxes;
@@ -221,7 +222,9 @@ private slots:
         QTest::qWait(40);
         server->send("CALL_:" + QByteArray(2 * 1024 * 1024, 'y'));
         // Logged in part: a line of megabytes would freeze the log pane.
-        QTRY_VERIFY(logMessages().first().endsWith(" … (2097158 characters)"));
+        // (It may arrive in several reads; the first is the call, the rest continue nothing.)
+        QTRY_VERIFY(
+            logMessages().first().contains(QRegularExpression(" … \\(\\d+ characters\\)$")));
         QVERIFY(logMessages().first().size() < 5000);
         // A call of 40,000 fields.
         QByteArray call = "CALL_:t,1,Name";
