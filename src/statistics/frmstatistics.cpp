@@ -4,8 +4,8 @@
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
-#include "shell/twips.h"
 #include "shell/queuedbox.h"
+#include "shell/twips.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
