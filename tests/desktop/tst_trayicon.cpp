@@ -74,6 +74,19 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(main));
         QVERIFY(main->logLines().first().endsWith(QLatin1String("Maximize from tray.")));
 
+        // Hidden from the menu with the log pane open: it comes back just as it was.
+        main->chkDebug->click();
+        const int height = main->height();
+        const QStringList log = main->logLines();
+        main->ToolsMinimizeToTray->trigger();
+        QVERIFY(QTest::qWaitFor([main] { return !main->isVisible(); }));
+        QTest::qWait(QApplication::doubleClickInterval() + 100); // not a double click
+        clickIcon(icon, 1);
+        QVERIFY(QTest::qWaitFor([main] { return main->isVisible(); }, 10000));
+        QCOMPARE(main->height(), height);
+        QCOMPARE(main->logLines().mid(2), log);
+        QVERIFY(main->txtInput->isVisible());
+
         main->FileExit->trigger();
         QVERIFY(QTest::qWaitFor([icon] { return !trayTree().contains(hexId(icon)); }));
     }
