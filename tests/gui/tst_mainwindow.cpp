@@ -7,6 +7,7 @@
 #include "shell/twips.h"
 #include "testsupport.h"
 
+#include <QApplication>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QTest>
@@ -28,6 +29,32 @@ void checkLook(FrmMain* main, bool connected)
     QCOMPARE(main->txtDebug[1]->isEnabled(), !connected);
     QCOMPARE(main->ToolAddEditContacts->isEnabled(), connected);
     QCOMPARE(main->StatisticsStatistics->isEnabled(), connected);
+}
+
+// Counts timer events, but for the blinking text caret of a focused field (the
+// toolkit's, not a poll).
+class TimerCounter final : public QObject {
+public:
+    QStringList firing;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Timer &&
+            qstrcmp(watched->metaObject()->className(), "QWidgetLineControl") != 0)
+            firing << QString::fromLatin1(watched->metaObject()->className()) + "/" +
+                          watched->objectName();
+        return false;
+    }
+};
+
+QStringList timersFiringFor(int ms)
+{
+    TimerCounter counter;
+    qApp->installEventFilter(&counter);
+    QTest::qWait(ms);
+    qApp->removeEventFilter(&counter);
+    return counter.firing;
 }
 
 } // namespace
@@ -199,6 +226,23 @@ private slots:
         sckConnect_DataArrival("CALL_:t,555-0100,Ann");
         QVERIFY(!forms::loadedOrNull<FrmMain>() && !forms::loadedOrNull<FrmQuillora>());
         QCOMPARE(testsupport::logMessages(), QStringList{"Applicationen started."}); // afresh
+    }
+
+    // An idle client, connected or not, has no timer firing: nothing polls.
+    void noTimerFiresWhileIdle()
+    {
+        FrmMain* main = frmMain();
+        main->show();
+        QTest::qWait(200);
+        QCOMPARE(timersFiringFor(1500), QStringList());
+
+        testsupport::LoopbackServer server;
+        QVERIFY(testsupport::connectMainWindow(server));
+        // A statistics reply held for its quiet period, then handed on: the quiet
+        // timer runs once and stops.
+        server.send("STATS:LAST;#01");
+        QTest::qWait(200);
+        QCOMPARE(timersFiringFor(1500), QStringList());
     }
 };
 

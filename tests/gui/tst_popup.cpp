@@ -78,26 +78,14 @@ private slots:
         QTest::addColumn<int>("shown"); // -1: no countdown
         QTest::newRow("30 s") << "True"
                               << "30" << 30;
-        QTest::newRow("1 s") << "True"
-                             << "1" << 1;
         QTest::newRow("0.4 s") << "True"
                                << "0.4" << 0;
-        QTest::newRow("2.5 s to even") << "True"
-                                       << "2.5" << 2;
-        QTest::newRow("beyond 16 bits") << "True"
-                                        << "40000" << 40000;
         QTest::newRow("zero") << "True"
                               << "0" << -1;
-        QTest::newRow("negative") << "True"
-                                  << "-5" << -1;
-        QTest::newRow("empty") << "True"
-                               << "" << -1;
         QTest::newRow("letters") << "True"
                                  << "abc" << -1;
         QTest::newRow("switched off") << "False"
                                       << "30" << -1;
-        QTest::newRow("lower-case true") << "true"
-                                         << "30" << -1;
     }
     void countdown()
     {

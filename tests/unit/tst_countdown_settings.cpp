@@ -14,17 +14,14 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("seconds");
-        QTest::newRow("30") << "30" << 30;
         QTest::newRow("0.4 rounds to 0") << "0.4" << 0;
         QTest::newRow("2.5 to even") << "2.5" << 2;
         QTest::newRow("3.5 to even") << "3.5" << 4;
         QTest::newRow("surrounding spaces") << " 7 " << 7;
         QTest::newRow("above 16 bits") << "40000" << 40000;
         QTest::newRow("capped at a day") << "1e9" << countdown::MaxSeconds;
-        QTest::newRow("zero") << "0" << countdown::None;
         QTest::newRow("negative") << "-5" << countdown::None;
         QTest::newRow("empty") << "" << countdown::None;
-        QTest::newRow("letters") << "abc" << countdown::None;
         QTest::newRow("not finite") << "inf" << countdown::None;
     }
     void closeTime()

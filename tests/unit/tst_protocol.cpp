@@ -36,7 +36,6 @@ private slots:
         QTest::addColumn<bool>("hasBracket");
         QTest::addColumn<QString>("version");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("0.92") << "Welcome to Quillora Server [0.92]" << true << "0.92" << true;
         QTest::newRow("0.93") << "Welcome [0.93]" << true << "0.93" << true;
         QTest::newRow("0.92a") << "Welcome [0.92a]" << true << "0.92a" << true;
         QTest::newRow("0.9") << "Welcome [0.9]" << true << "0.9" << false;
