@@ -1,13 +1,7 @@
 #include "realserver.h"
-#include "testsupport.h"
-
-#include "shell/frmmain.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QLineEdit>
 #include <QRegularExpression>
-#include <QTcpSocket>
 #include <QTest>
 
 namespace testsupport {
@@ -30,8 +24,10 @@ RealServer::~RealServer()
 {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            kill();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
     }
 }
 
@@ -64,11 +60,6 @@ QString RealServer::log()
     return QString::fromUtf8(m_output);
 }
 
-bool RealServer::waitForLog(const QString& text, int timeoutMs)
-{
-    return QTest::qWaitFor([this, &text] { return log().contains(text); }, timeoutMs);
-}
-
 int RealServer::ring(const QString& number)
 {
     QProcess process;
@@ -81,52 +72,6 @@ int RealServer::ring(const QString& number)
         return -1;
     }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-QByteArray RealServer::request(const QByteArray& message, const QByteArray& password)
-{
-    QTcpSocket socket;
-    QList<QByteArray> reads;
-    QObject::connect(&socket, &QTcpSocket::readyRead, &socket,
-                     [&] { reads.append(socket.readAll()); });
-    socket.connectToHost(QStringLiteral("127.0.0.1"), m_port);
-    if (!QTest::qWaitFor([&] { return !reads.isEmpty(); }, 5000))
-        return {};
-    if (!password.isEmpty()) {
-        socket.write(password);
-        socket.flush();
-    }
-    // The request follows once the password has been taken as a message of its own.
-    const QString accepted =
-        QStringLiteral("Client 127.0.0.1:%1 authenticated.").arg(socket.localPort());
-    if (!waitForLog(accepted))
-        return {};
-    socket.write(message);
-    socket.flush();
-    QByteArray reply;
-    (void)QTest::qWaitFor(
-        [&] {
-            for (qsizetype i = 1; i < reads.size(); ++i) {
-                if (!reads[i].startsWith("PING_:")) {
-                    reply = reads[i];
-                    return true;
-                }
-            }
-            return false;
-        },
-        5000);
-    return reply;
-}
-
-void RealServer::kill()
-{
-    m_process.kill();
-    m_process.waitForFinished(5000);
-}
-
-bool connectMainWindow(RealServer& server)
-{
-    return connectMainWindowTo(server.port());
 }
 
 } // namespace testsupport

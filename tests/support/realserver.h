@@ -24,22 +24,12 @@ public:
     bool start(const QStringList& extraArguments = {});
 
     quint16 port() const { return m_port; }
-    QString portText() const { return QString::number(m_port); }
     QString databasePath() const;
 
     // Runs "quillora-server ring NUMBER" against it; the exit code (-1 if it hung).
     int ring(const QString& number);
 
-    // Sends one request over a connection of its own (greeting, password first) and
-    // returns the first reply, or an empty text.
-    QByteArray request(const QByteArray& message, const QByteArray& password = {});
-
-    // Waits until the server's log holds the text.
-    bool waitForLog(const QString& text, int timeoutMs = 5000);
-    QString log();
-
-    // SIGKILL, as a crash would end it.
-    void kill();
+    QString log(); // all it has written so far
 
 private:
     QString m_binary;
@@ -49,9 +39,5 @@ private:
     QString m_control;
     quint16 m_port = 0;
 };
-
-// Fills the main window's fields with the server's address and port, connects, and
-// waits until the Connect event has been handled.
-bool connectMainWindow(RealServer& server);
 
 } // namespace testsupport
