@@ -177,6 +177,17 @@ private slots:
             tray.setEventMode(value);
             QCOMPARE(tray.EventMode(), mode);
         }
+
+        // Saved properties: defaults are left out and come back for missing entries.
+        Tray fresh, copy;
+        QCOMPARE(fresh.TrayToolTip(), Tray::DefaultToolTip);
+        QVERIFY(fresh.WriteProperties().isEmpty());
+        fresh.ReadProperties({{Tray::TrayToolTipProperty, "tip"}, {Tray::EventModeProperty, 7}});
+        copy.ReadProperties(fresh.WriteProperties());
+        QCOMPARE(copy.TrayToolTip() + QString::number(copy.EventMode()), QString("tip1"));
+        // A picture that is not an icon becomes a 32 x 32 icon.
+        copy.setTrayImage(QPixmap(200, 100));
+        QCOMPARE(copy.TrayImage().availableSizes(), QList<QSize>{QSize(32, 32)});
     }
 };
 
