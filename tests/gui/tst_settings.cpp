@@ -11,10 +11,12 @@
 #include "testsupport.h"
 #include "tray/tray.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 using testsupport::boxes;
 
@@ -48,6 +50,10 @@ FrmSettings* openDialog()
 class TestSettings : public QObject {
     Q_OBJECT
     std::unique_ptr<testsupport::Environment> env;
+    QUrl m_opened;
+
+public slots:
+    void openUrl(const QUrl& url) { m_opened = url; }
 
 private slots:
     void init() { env = std::make_unique<testsupport::Environment>(); }
@@ -124,6 +130,13 @@ private slots:
         QVERIFY(about && about->isVisible());
         QCOMPARE(about->lblTitle->text(), frmMain()->windowTitle());
         QVERIFY(about->lblInfo->text().endsWith("Please visit " + site::Host + "/Quillora"));
+
+        // The homepage goes to the desktop's browser; Help itself stays disabled.
+        QDesktopServices::setUrlHandler("https", this, "openUrl");
+        frmMain()->HelpHomepage->trigger();
+        QDesktopServices::unsetUrlHandler("https");
+        QCOMPARE(m_opened, QUrl(site::homepage()));
+        QVERIFY(!frmMain()->HelpQuilloraHelp->isEnabled());
 
         // No window clips its captions.
         for (QWidget* window :
