@@ -9,21 +9,10 @@ namespace requests {
 
 namespace {
 
-bool allDigits(QStringView text)
-{
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    return true;
-}
-
 int parseCount(const QString& text)
 {
     const QString trimmed = text.trimmed();
-    if (!allDigits(trimmed))
+    if (!protocol::isAllDigits(trimmed))
         return DefaultCount;
     bool ok = false;
     const qlonglong value = trimmed.toLongLong(&ok);
@@ -63,7 +52,7 @@ ContactsRequest parseSearch(const QString& payload)
         const QString idText = request.mid(marker + BrowseMarker.size());
         // Only a whole number makes a browse request; anything else belongs to the
         // search text itself.
-        if (allDigits(idText)) {
+        if (protocol::isAllDigits(idText)) {
             search.browse = true;
             search.browseIdText = idText;
             bool ok = false;
@@ -108,7 +97,7 @@ ContactsRequest parseSave(const QString& payload)
         save.isNew = true;
     } else {
         bool ok = false;
-        const qlonglong id = allDigits(key) ? key.toLongLong(&ok) : 0;
+        const qlonglong id = protocol::isAllDigits(key) ? key.toLongLong(&ok) : 0;
         if (!ok || id <= 0) {
             return Refusal{
                 QStringLiteral("Record not saved: \"%1\" is not a record ID.").arg(key.left(24))};

@@ -1,5 +1,7 @@
 #include "contacts/contactsprotocol.h"
 
+#include "session/protocol.h"
+
 #include "session/site.h"
 
 #include <limits>
@@ -10,11 +12,6 @@ namespace {
 
 const std::array<const char*, SearchFieldCount> FieldCodes{"ALLF", "NAME", "PHON", "MOBI",
                                                            "EMAI", "BPHO", "BFAX"};
-
-bool isAsciiDigit(QChar c)
-{
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
 
 } // namespace
 
@@ -136,7 +133,7 @@ RecordId parseRecordId(const QString& text)
     quint64 magnitude = 0;
     bool digits = false;
     bool overflow = false;
-    for (; i < t.size() && isAsciiDigit(t[i]); ++i) {
+    for (; i < t.size() && protocol::isDigit(t[i]); ++i) {
         digits = true;
         const quint64 digit = static_cast<quint64>(t[i].unicode() - '0');
         if (magnitude > (limit - digit) / 10)
@@ -148,7 +145,7 @@ RecordId parseRecordId(const QString& text)
     bool restOfFraction = false;
     if (i < t.size() && t[i] == QLatin1Char('.')) {
         ++i;
-        for (bool first = true; i < t.size() && isAsciiDigit(t[i]); ++i, first = false) {
+        for (bool first = true; i < t.size() && protocol::isDigit(t[i]); ++i, first = false) {
             digits = true;
             const int digit = t[i].unicode() - '0';
             if (first)

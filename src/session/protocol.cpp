@@ -143,6 +143,17 @@ QStringList statsFields(const QString& reply)
     return fields;
 }
 
+bool isAllDigits(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (!isDigit(c))
+            return false;
+    }
+    return true;
+}
+
 QByteArray encode(const QString& text)
 {
     return text.toLocal8Bit();

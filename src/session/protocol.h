@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 namespace protocol {
 
@@ -72,6 +73,13 @@ StatsKind statsKind(const QString& reply);
 // "#", or at the third character when there is none. An empty list text gives no fields;
 // adjacent commas and a final comma give empty fields.
 QStringList statsFields(const QString& reply);
+
+// True for a non-empty text of the ASCII digits 0 to 9 only (no sign, no spaces).
+bool isAllDigits(QStringView text);
+inline bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 // Text on the wire: the desktop's 8-bit encoding.
 QByteArray encode(const QString& text);

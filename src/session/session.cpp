@@ -8,12 +8,8 @@ namespace {
 
 bool parsePort(const QString& text, quint16* port)
 {
-    if (text.isEmpty() || text.size() > 5)
+    if (text.size() > 5 || !protocol::isAllDigits(text))
         return false;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
     const int value = text.toInt();
     if (value < 1 || value > 65535)
         return false;
