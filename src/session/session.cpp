@@ -27,6 +27,7 @@ Session::Session(QObject* parent) : QObject(parent)
 
     connect(&m_socket, &QTcpSocket::stateChanged, this, &Session::stateChanged);
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        m_resetWatch.attach(m_socket.socketDescriptor());
         post([this] {
             if (isConnected())
                 emit connected();
@@ -36,6 +37,13 @@ Session::Session(QObject* parent) : QObject(parent)
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &Session::onError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
     connect(&m_quiet, &QTimer::timeout, this, [this] { handOn(m_assembler.takeHeld()); });
+}
+
+Session::~Session()
+{
+    m_closing = true;
+    m_socket.abort();
+    m_resetWatch.release();
 }
 
 int Session::state() const
@@ -84,6 +92,7 @@ void Session::close()
     m_assembler.clear();
     m_closing = true;
     m_socket.abort();
+    m_resetWatch.release();
     m_closing = false;
 }
 
@@ -153,10 +162,15 @@ void Session::handOn(const QByteArray& message)
 
 void Session::onError(QAbstractSocket::SocketError error)
 {
-    // The peer closing the connection is the Close event, not an error.
-    if (error == QAbstractSocket::RemoteHostClosedError || m_closing)
+    if (m_closing || m_failed)
         return;
+    // The toolkit reports the peer's orderly close and its reset alike.
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        onPeerGone();
+        return;
+    }
     m_failed = true;
+    m_resetWatch.release();
     const QString description = m_socket.errorString();
     post([this, error, description] { emit failed(static_cast<int>(error), description); });
 }
@@ -165,8 +179,23 @@ void Session::onDisconnected()
 {
     if (m_closing || m_failed)
         return;
-    // Whatever was still held is complete now.
+    onPeerGone();
+}
+
+void Session::onPeerGone()
+{
+    // Whatever was still held is complete now: it arrived before the end.
     m_quiet.stop();
     handOn(m_assembler.takeHeld());
-    post([this] { emit peerClosed(); });
+    const bool reset = m_resetWatch.wasReset();
+    m_resetWatch.release();
+    m_failed = true; // one event per end
+    if (reset) {
+        post([this] {
+            emit failed(QAbstractSocket::RemoteHostClosedError,
+                        QStringLiteral("The connection was reset by the server."));
+        });
+    } else {
+        post([this] { emit peerClosed(); });
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/messageassembler.h"
+#include "session/resetwatch.h"
 
 #include <QObject>
 #include <QString>
@@ -25,6 +26,7 @@ public:
     };
 
     explicit Session(QObject* parent = nullptr);
+    ~Session() override;
 
     int state() const;
     bool isConnected() const { return state() == ConnectedState; }
@@ -58,13 +60,16 @@ private:
     void onReadyRead();
     void onError(QAbstractSocket::SocketError error);
     void onDisconnected();
+    // The peer ended the connection: by a reset, the Error event; in order, the Close event.
+    void onPeerGone();
     void handOn(const QByteArray& message);
     void post(std::function<void()> event);
 
     QTcpSocket m_socket;
     MessageAssembler m_assembler;
+    ResetWatch m_resetWatch;
     QTimer m_quiet;
     quint64 m_attempt = 0;  // events of an abandoned attempt are not delivered
     bool m_closing = false; // a local close raises no Close event
-    bool m_failed = false;  // after an Error event no Close event follows
+    bool m_failed = false;  // the end of a connection raises one event, Error or Close
 };

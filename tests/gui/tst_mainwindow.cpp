@@ -133,17 +133,34 @@ private slots:
         QVERIFY(boxes().isEmpty());
     }
 
-    void peerCloseLogsOnce()
+    // An orderly close is only logged; a reset is a failure with its box.
+    void peerEnds_data()
     {
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("close") << false;
+        QTest::newRow("reset") << true;
+    }
+    void peerEnds()
+    {
+        QFETCH(bool, reset);
         testsupport::LoopbackServer server;
         FrmMain* main = frmMain();
         QVERIFY(testsupport::connectMainWindow(server));
-        server.closeClient();
+        reset ? server.resetClient() : server.closeClient();
         QTRY_COMPARE(logMessages().first(), QString("Disconnected."));
         QTest::qWait(100);
         QCOMPARE(logMessages().count("Disconnected."), 1);
-        QVERIFY(boxes().isEmpty());
         checkLook(main, false);
+        if (!reset) {
+            QVERIFY(boxes().isEmpty());
+            return;
+        }
+        QCOMPARE(boxes().size(), 1);
+        QCOMPARE(boxes().first().title, QString("Error in connection"));
+        const QString description = "The connection was reset by the server.";
+        QVERIFY(boxes().first().prompt.contains("\r\nError code: 1\r\nDescription: " + description +
+                                                "\r\n"));
+        QCOMPARE(logMessages()[1], "Error: 1 Description: " + description);
     }
 
     void failedAttempts_data()

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTest>
+#include <sys/socket.h>
 
 namespace testsupport {
 
@@ -99,6 +100,16 @@ void LoopbackServer::closeClient()
 {
     if (m_client)
         m_client->disconnectFromHost();
+}
+
+void LoopbackServer::resetClient()
+{
+    if (!m_client)
+        return;
+    const linger hard{1, 0}; // closing with a zero linger time sends RST
+    ::setsockopt(static_cast<int>(m_client->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                 sizeof hard);
+    m_client->abort();
 }
 
 bool LoopbackServer::waitForDisconnect(int timeoutMs)

@@ -64,6 +64,8 @@ public:
     void clearReceived() { m_received.clear(); }
 
     void closeClient();
+    // Ends the connection with a reset (RST) instead of an orderly close.
+    void resetClient();
     bool waitForDisconnect(int timeoutMs = 5000);
     void stopListening() { m_server.close(); }
 
