@@ -7,13 +7,18 @@
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
 
+#include <QPointer>
+
 void FrmContacts::cmdSearch_Click()
 {
     FrmMain* main = forms::loadedOrNull<FrmMain>();
     if (!main || !main->sckConnect().isConnected()) {
+        // The connection watch may close (and delete) this window while the box is open.
+        const QPointer<FrmContacts> self(this);
         MsgBox(QStringLiteral("You are currently not connected."), vbInformation,
                QStringLiteral("Search contacts"));
-        txtSearch->clear();
+        if (self)
+            self->txtSearch->clear();
         return;
     }
     for (int i = 0; i < contacts::SearchFieldCount; ++i) {

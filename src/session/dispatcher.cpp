@@ -11,6 +11,7 @@
 #include "shell/msgbox.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QStringList>
 
 namespace {
@@ -44,14 +45,19 @@ void onGreeting(FrmMain* main, const QString& message)
 {
     main->txtOut(forLog(message));
     const protocol::GreetingVersion server = protocol::greetingVersion(message);
-    if (!server.hasBracket) {
-        showUpdateServerBox(
-            QStringLiteral("You are currently using a older version that is not compatible."));
-        main->sckConnect().close();
-    } else if (protocol::versionAccepted(server.version, modVariables().RequiredServerVersion)) {
+    if (server.hasBracket &&
+        protocol::versionAccepted(server.version, modVariables().RequiredServerVersion)) {
         main->sckConnect().send(GetSetting(SettingsStore::ClientServerPassword));
     } else {
-        showUpdateServerBox(QStringLiteral("You are currently using ") + server.version);
+        // The box runs its own event loop, in which the user may end the client.
+        const QPointer<FrmMain> alive(main);
+        showUpdateServerBox(
+            server.hasBracket
+                ? QStringLiteral("You are currently using ") + server.version
+                : QStringLiteral(
+                      "You are currently using a older version that is not compatible."));
+        if (!alive)
+            return;
         main->sckConnect().close();
     }
     QCoreApplication::processEvents();

@@ -5,6 +5,7 @@
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
 
+#include <QPointer>
 #include <QStringList>
 
 void FrmMain::cmdConnect_Click(int index)
@@ -53,7 +54,11 @@ void FrmMain::sckConnect_Error(int number, const QString& description)
         QStringLiteral("* Make sure that the port is correct."),
         QStringLiteral("* Only IP or hostname are valid input."),
     };
+    // The box runs its own event loop, in which the user may end the client.
+    const QPointer<FrmMain> self(this);
     MsgBox(prompt.join(QStringLiteral("\r\n")), vbCritical, QStringLiteral("Error in connection"));
+    if (!self || m_unloaded)
+        return;
     m_session.close();
     txtOut(QStringLiteral("Error: ") + QString::number(number) + QStringLiteral(" Description: ") +
            description);

@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <utility>
 
@@ -208,8 +209,13 @@ void FrmSettings::cmdButton_Click(int Index)
                Title);
         return;
     }
-    if (!saveSettings())
+    if (!saveSettings()) {
+        // The box runs its own event loop, in which the client may unload this window.
+        const QPointer<FrmSettings> self(this);
         MsgBox(QStringLiteral("The changes could not be saved."), vbExclamation, Title);
+        if (!self)
+            return;
+    }
     close();
 }
 

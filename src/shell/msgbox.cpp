@@ -31,13 +31,20 @@ void setMsgBoxHandler(MsgBoxHandler newHandler)
     handler() = std::move(newHandler);
 }
 
+std::unique_ptr<QMessageBox> createMsgBox(const MsgBoxCall& call)
+{
+    auto box = std::make_unique<QMessageBox>(iconFor(call.style), call.title, call.prompt,
+                                             QMessageBox::Ok);
+    box->setWindowModality(Qt::ApplicationModal);
+    return box;
+}
+
 void MsgBox(const QString& prompt, int style, const QString& title)
 {
+    const MsgBoxCall call{prompt, style, title};
     if (handler()) {
-        handler()(MsgBoxCall{prompt, style, title});
+        handler()(call);
         return;
     }
-    QMessageBox box(iconFor(style), title, prompt, QMessageBox::Ok);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
+    createMsgBox(call)->exec();
 }

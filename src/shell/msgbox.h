@@ -2,6 +2,9 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
+
+class QMessageBox;
 
 // Style values of the classic message box: one OK button and an icon.
 enum MsgBoxStyle { vbCritical = 16, vbExclamation = 48, vbInformation = 64 };
@@ -18,3 +21,6 @@ struct MsgBoxCall {
 };
 using MsgBoxHandler = std::function<void(const MsgBoxCall&)>;
 void setMsgBoxHandler(MsgBoxHandler handler);
+
+// The box that MsgBox shows, built but not shown: application-modal, one OK button.
+std::unique_ptr<QMessageBox> createMsgBox(const MsgBoxCall& call);

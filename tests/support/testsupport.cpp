@@ -5,8 +5,10 @@
 #include "shell/frmmain.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <sys/socket.h>
 
 namespace testsupport {
@@ -17,13 +19,24 @@ QList<MsgBoxCall>& boxes()
     return list;
 }
 
+namespace {
+
+int g_openBoxes = 0;
+
+void recordBox(const MsgBoxCall& call)
+{
+    boxes().append(call);
+}
+
+} // namespace
+
 Environment::Environment()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     unloadAllWindows();
     resetModVariables();
     boxes().clear();
-    setMsgBoxHandler([](const MsgBoxCall& call) { boxes().append(call); });
+    setMsgBoxHandler(recordBox);
 }
 
 Environment::~Environment()
@@ -36,6 +49,40 @@ Environment::~Environment()
 QString Environment::settingsFile() const
 {
     return m_dir.filePath(QStringLiteral("Quillora/Quillora.conf"));
+}
+
+RealModalBoxes::RealModalBoxes(int closeAfterMs, Hook whileOpen)
+{
+    setMsgBoxHandler([this, closeAfterMs, whileOpen](const MsgBoxCall& call) {
+        recordBox(call);
+        const std::unique_ptr<QMessageBox> box = createMsgBox(call);
+        QMessageBox* shown = box.get();
+        const int delay = m_keepOpen.value(call.title, closeAfterMs);
+        // The hook runs to its end with the box open; the box's time starts after it.
+        QTimer::singleShot(0, shown, [whileOpen, call, delay, shown] {
+            if (whileOpen)
+                whileOpen(call);
+            QTimer::singleShot(delay, shown, [shown] { shown->done(QMessageBox::Ok); });
+        });
+        ++g_openBoxes;
+        box->exec();
+        --g_openBoxes;
+    });
+}
+
+void RealModalBoxes::keepOpen(const QString& title, int ms)
+{
+    m_keepOpen.insert(title, ms);
+}
+
+RealModalBoxes::~RealModalBoxes()
+{
+    setMsgBoxHandler(recordBox);
+}
+
+int RealModalBoxes::open()
+{
+    return g_openBoxes;
 }
 
 void unloadAllWindows()

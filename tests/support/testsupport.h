@@ -6,6 +6,7 @@
 #include "shell/msgbox.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 namespace testsupport {
@@ -35,6 +37,28 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// While it lives, every message box is a real modal box running its own event loop, as
+// for users: it is recorded in boxes(), `whileOpen` (if any) runs once inside the box's
+// loop right after it opened, and the box closes itself `closeAfterMs` after that. Restores
+// the recorder of the Environment when it goes.
+class RealModalBoxes {
+public:
+    using Hook = std::function<void(const MsgBoxCall&)>;
+    explicit RealModalBoxes(int closeAfterMs = 50, Hook whileOpen = {});
+    ~RealModalBoxes();
+    RealModalBoxes(const RealModalBoxes&) = delete;
+    RealModalBoxes& operator=(const RealModalBoxes&) = delete;
+
+    // Boxes with this title stay open for `ms` instead (a user reading slowly).
+    void keepOpen(const QString& title, int ms);
+
+    // How many boxes are open right now (nested ones count each).
+    static int open();
+
+private:
+    QHash<QString, int> m_keepOpen;
 };
 
 // Unloads every window and lets Qt delete them now.
