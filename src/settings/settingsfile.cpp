@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
 #include <optional>
 
@@ -15,6 +16,9 @@ namespace {
 constexpr QFileDevice::Permissions Private = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 constexpr QFileDevice::Permissions AnyWrite =
     QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+// How long a write waits for another one, of this program or of an earlier version (which
+// takes the same lock through QSettings), to finish.
+constexpr int LockWaitMilliseconds = 5000;
 
 // The file's bytes; empty for a missing file, nothing for one that cannot be read.
 std::optional<QByteArray> contents(const QString& path)
@@ -53,9 +57,14 @@ QString read(const QString& path, const QString& section, const QString& key)
 
 bool write(const QString& path, const QString& section, const QString& key, const QString& text)
 {
+    if (!ensureFolder(QFileInfo(path).absolutePath()))
+        return false;
+    QLockFile lock(path + QLatin1String(".lock"));
+    if (!lock.tryLock(LockWaitMilliseconds))
+        return false;
     const QFileInfo info(path);
     const bool exists = info.exists();
-    if (exists ? !mayReplace(info) : !ensureFolder(info.absolutePath()))
+    if (exists && !mayReplace(info))
         return false;
     const std::optional<QByteArray> old = contents(path);
     if (!old)

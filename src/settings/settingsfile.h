@@ -9,7 +9,8 @@ namespace settingsfile {
 // the file cannot be read.
 QString read(const QString& path, const QString& section, const QString& key);
 
-// Sets the key, replacing the file in one step. A new file and a new folder for it are
+// Sets the key, replacing the file in one step, under the lock file that earlier versions
+// take through QSettings ("<file>.lock"). A new file and a new folder for it are
 // private to their owner. An existing file keeps its mode; one without write permission
 // (by its mode bits, for the superuser too) is left alone and the write fails, as it does
 // when the file cannot be read or replaced.
