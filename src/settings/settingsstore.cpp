@@ -1,9 +1,10 @@
 #include "settings/settingsstore.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSettings>
+
+#ifndef Q_OS_WIN
+#include "settings/settingsfile.h"
+#endif
 
 namespace SettingsStore {
 
@@ -12,8 +13,8 @@ namespace {
 const QString Application = QStringLiteral("Quillora");
 const QString Section = QStringLiteral("Settings");
 
-// On Windows the registry key that earlier runs wrote; elsewhere an INI file
-// Quillora/Quillora.conf in the user's configuration folder.
+// On Windows the registry key that earlier runs wrote; elsewhere it only names the file
+// Quillora/Quillora.conf in the user's configuration folder (honouring setPath).
 QSettings openStore()
 {
 #ifdef Q_OS_WIN
@@ -24,27 +25,9 @@ QSettings openStore()
 #endif
 }
 
-// The store holds the password in plain text: make sure only its owner can read it,
-// before anything is written into it.
-bool ensurePrivateFile(const QString& path)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(path)
-    return true;
-#endif
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
-        return false;
-    if (!info.exists()) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            return false;
-        file.close();
-    }
-    return QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-}
-
 } // namespace
+
+#ifdef Q_OS_WIN
 
 QString GetSetting(const QString& key)
 {
@@ -59,8 +42,6 @@ QString GetSetting(const QString& key)
 bool SaveSetting(const QString& key, const QString& value)
 {
     QSettings store = openStore();
-    if (!ensurePrivateFile(store.fileName()))
-        return false;
     const QString path = Section + QLatin1Char('/') + key;
     const QVariant previous = store.value(path);
     store.setValue(path, value);
@@ -75,6 +56,24 @@ bool SaveSetting(const QString& key, const QString& value)
         store.remove(path);
     return false;
 }
+
+#else
+
+// The file is read and written line by line rather than through QSettings, so that what
+// the user wrote by hand reads back as written and is kept; earlier versions, which use
+// QSettings, still read every value this writes.
+
+QString GetSetting(const QString& key)
+{
+    return settingsfile::read(location(), Section, key);
+}
+
+bool SaveSetting(const QString& key, const QString& value)
+{
+    return settingsfile::write(location(), Section, key, value);
+}
+
+#endif
 
 bool isOn(const QString& value)
 {

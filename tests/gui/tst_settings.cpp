@@ -13,6 +13,8 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -43,6 +45,20 @@ FrmSettings* openDialog()
 {
     frmMain()->ToolsSettings->trigger();
     return frmSettings();
+}
+
+// The store's file as the user left it after editing it by hand.
+bool writeByHand(const QByteArray& bytes)
+{
+    QFile file(SettingsStore::location());
+    return QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray fileBytes()
+{
+    QFile file(SettingsStore::location());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -105,6 +121,48 @@ private slots:
         QCOMPARE(boxes().last().prompt, QStringLiteral("The changes could not be saved."));
         // What was not saved is not used either.
         QCOMPARE(GetSetting(SettingsStore::ClientServerPassword), QString());
+    }
+
+    // The file as the user wrote it: values read as typed, other lines kept, and a file
+    // made read-only refused (the superuser too) rather than made writable.
+    void handEditedFile()
+    {
+        const QByteArray mine("# my server\n[Settings]\nClientServerPassword=abc;def\n"
+                              "not a setting\n[Other]\nkept=1\n");
+        QVERIFY(writeByHand(mine));
+        FrmSettings* d = openDialog();
+        QCOMPARE(d->txtDebug[3]->text(), QString("abc;def"));
+        testsupport::LoopbackServer server;
+        QVERIFY(testsupport::connectMainWindow(server));
+        server.send("Welcome [0.92]");
+        QVERIFY(server.waitForReceived(7));
+        QCOMPARE(server.received(), QByteArray("abc;def"));
+
+        d->txtDebug[3]->setText(QStringLiteral("abc;def;ghi"));
+        QTest::mouseClick(d->cmdButton[1], Qt::LeftButton);
+        QVERIFY(boxes().isEmpty());
+        // New keys go after the section's last one; every line of the user's stays.
+        const QByteArray saved("# my server\n[Settings]\nClientServerPassword=\"abc;def;ghi\"\n"
+                               "ClientServerIP=127.0.0.1\nClientPort=6996\nClientAutoStart=False\n"
+                               "ClientPopUpClose=False\nClientPopUpCloseTime=30\n"
+                               "ClientReconnect=False\nClientReconnectAttemps=5\n"
+                               "ClientMinimized=False\nnot a setting\n[Other]\nkept=1\n");
+        QCOMPARE(fileBytes(), saved);
+        QCOMPARE(GetSetting(SettingsStore::ClientServerPassword), QString("abc;def;ghi"));
+
+        const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(QFile::setPermissions(SettingsStore::location(), readOnly));
+        d = openDialog();
+        d->txtDebug[1]->setText(QStringLiteral("elsewhere.example.org"));
+        QTest::mouseClick(d->cmdButton[1], Qt::LeftButton);
+        QCOMPARE(boxes().size(), 1);
+        QCOMPARE(boxes().first().prompt, QStringLiteral("The changes could not be saved."));
+        QCOMPARE(boxes().first().style, 48);
+        QCOMPARE(boxes().first().title, QStringLiteral("Settings"));
+        QCOMPARE(fileBytes(), saved);
+        QCOMPARE(QFile::permissions(SettingsStore::location()) &
+                     ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                 readOnly);
     }
 
     // Auto-connect and start-minimised with no system tray: minimised instead, connecting.

@@ -3,9 +3,23 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+
+// The owner's, group's and others' bits of an octal mode such as 0640.
+QFile::Permissions permissionsOf(int mode)
+{
+    return QFile::Permissions::fromInt((mode >> 6 & 7) << 12 | (mode >> 3 & 7) << 4 | (mode & 7));
+}
+
+// The bits that say what this process may do, rather than what the mode says.
+constexpr QFile::Permissions UserBits = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+
+} // namespace
 
 class TestCountdownAndSettings : public QObject {
     Q_OBJECT
@@ -47,10 +61,10 @@ private slots:
         QVERIFY(SettingsStore::location().startsWith(dir.path()));
         QVERIFY(SettingsStore::location().endsWith("Quillora/Quillora.conf"));
 
-        // The file holds the password: only its owner may read it.
-        QCOMPARE(QFile::permissions(SettingsStore::location()),
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
-                     QFileDevice::WriteUser);
+        // The file holds the password: only its owner may read it, or enter its new folder.
+        QCOMPARE(QFile::permissions(SettingsStore::location()) & ~UserBits, permissionsOf(0600));
+        QCOMPARE(QFile::permissions(QFileInfo(SettingsStore::location()).path()) & ~UserBits,
+                 permissionsOf(0700));
 
         // The section and key names as an earlier run would have written them.
         QSettings raw(SettingsStore::location(), QSettings::IniFormat);
@@ -70,16 +84,36 @@ private slots:
             QVERIFY2(!SettingsStore::isOn(off), off);
     }
 
-    void handEditedListValueReadsAsText()
+    // An existing file keeps its mode; one its mode makes read-only is not written, even
+    // by the superuser, whom the system would let write it.
+    void existingFileMode_data()
     {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("private") << 0600 << true;
+        QTest::newRow("group may read") << 0640 << true;
+        QTest::newRow("group may write") << 0660 << true;
+        QTest::newRow("read-only") << 0400 << false;
+        QTest::newRow("read-only for all") << 0444 << false;
+    }
+    void existingFileMode()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, saved);
         QTemporaryDir dir;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-        QDir().mkpath(dir.filePath("Quillora"));
-        QFile file(dir.filePath("Quillora/Quillora.conf"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Settings]\nClientServerPassword=a, b\n");
+        const QString path = SettingsStore::location();
+        const QByteArray before("[Settings]\nClientPort=1\n");
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
         file.close();
-        QCOMPARE(GetSetting(SettingsStore::ClientServerPassword), QString("a, b"));
+        QVERIFY(QFile::setPermissions(path, permissionsOf(mode)));
+
+        QCOMPARE(SaveSetting(SettingsStore::ClientPort, "2"), saved);
+        QCOMPARE(QFile::permissions(path) & ~UserBits, permissionsOf(mode));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), saved ? QByteArray("[Settings]\nClientPort=2\n") : before);
     }
 };
 

@@ -1,0 +1,86 @@
+#include "settings/settingsfile.h"
+
+#include "settings/inifile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+#include <optional>
+
+namespace settingsfile {
+
+namespace {
+
+constexpr QFileDevice::Permissions Private = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr QFileDevice::Permissions AnyWrite =
+    QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+// How long a write waits for another one, of this program or of an earlier version (which
+// takes the same lock through QSettings), to finish.
+constexpr int LockWaitMilliseconds = 5000;
+
+// The file's bytes; empty for a missing file, nothing for one that cannot be read.
+std::optional<QByteArray> contents(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return QByteArray();
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+// Write permission as the file's owner set it: the system's answer for this user, and
+// at least one write bit, which the system does not ask of the superuser.
+bool mayReplace(const QFileInfo& info)
+{
+    return info.isFile() && info.isWritable() && (info.permissions() & AnyWrite);
+}
+
+// Creates the file's folder when missing; a folder this creates is its owner's alone.
+bool ensureFolder(const QString& folder)
+{
+    QDir dir(folder);
+    if (dir.exists())
+        return true;
+    return QDir().mkpath(QFileInfo(dir.absolutePath()).absolutePath()) &&
+           QDir().mkdir(dir.absolutePath(), Private | QFileDevice::ExeOwner);
+}
+
+} // namespace
+
+QString read(const QString& path, const QString& section, const QString& key)
+{
+    return inifile::value(contents(path).value_or(QByteArray()), section, key);
+}
+
+bool write(const QString& path, const QString& section, const QString& key, const QString& text)
+{
+    if (!ensureFolder(QFileInfo(path).absolutePath()))
+        return false;
+    QLockFile lock(path + QLatin1String(".lock"));
+    if (!lock.tryLock(LockWaitMilliseconds))
+        return false;
+    const QFileInfo info(path);
+    const bool exists = info.exists();
+    if (exists && !mayReplace(info))
+        return false;
+    const std::optional<QByteArray> old = contents(path);
+    if (!old)
+        return false;
+    const QByteArray updated = inifile::withValue(*old, section, key, text);
+    if (exists && updated == *old)
+        return true;
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // The replacement takes the mode of the file it replaces; a new file is private.
+    if (!exists && !file.setPermissions(Private))
+        return false;
+    file.write(updated);
+    return file.commit();
+}
+
+} // namespace settingsfile
