@@ -9,6 +9,7 @@
 #include "shell/fonts.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
+#include "shell/menushortcuts.h"
 #include "shell/programicon.h"
 #include "shell/twips.h"
 #include "statistics/frmstatistics.h"
@@ -212,6 +213,15 @@ void FrmMain::buildMenus()
     help->addAction(HelpAbout);
     connect(HelpHomepage, &QAction::triggered, this, [this] { ShellOpen(site::homepage()); });
     connect(HelpAbout, &QAction::triggered, this, [] { showWindow(frmAbout()); });
+
+    // The menu shortcuts work from every control, the text fields included.
+    auto* shortcutsFirst =
+        new MenuShortcutsFirst({FileExit, ToolsMinimizeToTray, ToolAddEditContacts, ToolsSettings,
+                                HelpQuilloraHelp, HelpHomepage, HelpAbout},
+                               this);
+    for (QWidget* field : {static_cast<QWidget*>(txtDebug[0]), static_cast<QWidget*>(txtDebug[1]),
+                           static_cast<QWidget*>(txtInput)})
+        shortcutsFirst->watch(field);
 }
 
 void FrmMain::buildStatusBar()

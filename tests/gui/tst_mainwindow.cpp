@@ -1,8 +1,10 @@
 #include "popup/frmquillora.h"
 #include "session/dispatcher.h"
 #include "session/modvariables.h"
+#include "settings/frmsettings.h"
 #include "settings/settingsstore.h"
 #include "shell/forms.h"
+#include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/twips.h"
 #include "testsupport.h"
@@ -243,6 +245,48 @@ private slots:
         sckConnect_DataArrival("CALL_:t,555-0100,Ann");
         QVERIFY(!forms::loadedOrNull<FrmMain>() && !forms::loadedOrNull<FrmQuillora>());
         QCOMPARE(testsupport::logMessages(), QStringList{"Applicationen started."}); // afresh
+    }
+
+    // The menu shortcuts win over the fields' own cut and select all.
+    void menuShortcutsFromEveryField_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("key");
+        for (const char* field : {"txtDebug_0", "txtDebug_1", "txtInput"}) {
+            QTest::addRow("%s Ctrl+A", field) << field << int(Qt::Key_A);
+            QTest::addRow("%s Ctrl+S", field) << field << int(Qt::Key_S);
+            QTest::addRow("%s Ctrl+X", field) << field << int(Qt::Key_X);
+        }
+    }
+    void menuShortcutsFromEveryField()
+    {
+        QFETCH(QString, field);
+        QFETCH(int, key);
+        FrmMain* main = frmMain();
+        main->chkDebug->click(); // the log pane can take the focus too
+        main->show();
+        QVERIFY(QTest::qWaitForWindowActive(main));
+        auto* widget = main->findChild<QWidget*>(field);
+        widget->setFocus();
+        QTRY_VERIFY(widget->hasFocus());
+        auto* line = qobject_cast<QLineEdit*>(widget);
+        const QString text = line ? line->text() : main->txtInput->toPlainText();
+        if (line)
+            line->setSelection(1, 3);
+        else
+            main->txtInput->selectAll();
+
+        QTest::keyClick(widget, Qt::Key(key), Qt::ControlModifier);
+        if (key == Qt::Key_A)
+            QVERIFY(forms::loadedOrNull<FrmAbout>() &&
+                    forms::loadedOrNull<FrmAbout>()->isVisible());
+        else if (key == Qt::Key_S)
+            QVERIFY(forms::loadedOrNull<FrmSettings>());
+        else
+            QVERIFY(!forms::loadedOrNull<FrmMain>());
+        QCOMPARE(line ? line->text() : main->txtInput->toPlainText(), text); // nothing cut
+        if (line)
+            QCOMPARE(line->selectedText(), text.mid(1, 3)); // nor all selected
     }
 
     // An idle client, connected or not, has no timer firing: nothing polls.
