@@ -124,7 +124,7 @@ SearchIndex& ContactStore::loadedIndex()
     return index;
 }
 
-QList<qint64> ContactStore::search(requests::SearchField field, const QString& text)
+SearchIndex::Matches ContactStore::search(requests::SearchField field, const QString& text)
 {
     return loadedIndex().search(field, text);
 }

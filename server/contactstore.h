@@ -22,9 +22,9 @@ public:
     // Replaces a stored contact and its numbers in one transaction.
     UpdateResult update(const Contact& contact);
 
-    // IDs of the contacts whose field contains the text, ignoring case, in ID order. An
-    // empty text matches every contact.
-    QList<qint64> search(requests::SearchField field, const QString& text);
+    // The contacts whose field contains the text, ignoring case, in ID order. An empty
+    // text matches every contact.
+    SearchIndex::Matches search(requests::SearchField field, const QString& text);
 
     // The contact a calling number belongs to: a phone field equal to the number first,
     // then one with the same digits. The lowest ID wins when several match.
