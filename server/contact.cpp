@@ -20,6 +20,11 @@ bool Contact::isBlank() const
     return true;
 }
 
+bool nameReadsAsNoMatch(const QString& name)
+{
+    return name.startsWith(NoMatchWord);
+}
+
 QString digitsOnly(const QString& number)
 {
     QString digits;

@@ -19,5 +19,14 @@ struct Contact {
     bool isBlank() const;
 };
 
+// The client reads every search reply whose text after "CNTAC:SEAR;" begins with this
+// word as "nothing found", and a search reply begins with the shown contact's name.
+inline const QString NoMatchWord = QStringLiteral("None");
+
+// True when the name begins with NoMatchWord, so the client could never show the contact.
+// Exact and case-sensitive, as the client's own test is: "none", "NONE" and " None" are
+// harmless.
+bool nameReadsAsNoMatch(const QString& name);
+
 // Only the digits of a number: "+1 (555) 010-42" gives "155501042".
 QString digitsOnly(const QString& number);

@@ -13,26 +13,51 @@ QString noSuchContact(const QString& idText)
     return QStringLiteral("There is no contact with ID %1.").arg(idText.left(24));
 }
 
+// Names the client reads as "nothing found" (see nameReadsAsNoMatch) are never stored,
+// and a stored one is never sent where the client expects a record it can show.
+QString noMatchNameRefused()
+{
+    return QStringLiteral("Record not saved: a name that begins with \"%1\" could never be "
+                          "found again because Quillora reads a search result beginning with "
+                          "\"%1\" as \"nothing found\". Please choose another name.")
+        .arg(NoMatchWord);
+}
+
+QString cannotShow(const Contact& contact)
+{
+    return QStringLiteral("Contact %1 cannot be shown: Quillora reads a name beginning with "
+                          "\"%2\" as \"nothing found\". Ask the server's operator to rename it.")
+        .arg(QString::number(contact.id), NoMatchWord);
+}
+
 QString search(const requests::Search& request, ContactStore& store)
 {
-    const QList<qint64> matches = store.search(request.field, request.text);
+    const SearchIndex::Matches matches = store.search(request.field, request.text);
     if (request.browse) {
         const std::optional<Contact> shown =
             request.browseId > 0 ? store.find(request.browseId) : std::nullopt;
         if (!shown)
             return replies::refused(noSuchContact(request.browseIdText));
-        return replies::searchResult(*shown, matches);
+        // Sent as a record, the client would take it for "nothing found" and forget the
+        // list it is browsing; refused, it keeps the record it shows.
+        if (nameReadsAsNoMatch(shown->name))
+            return replies::refused(cannotShow(*shown));
+        return replies::searchResult(*shown, matches.ids);
     }
-    if (matches.isEmpty())
+    if (matches.ids.isEmpty())
         return replies::noMatch();
-    const std::optional<Contact> first = store.find(matches.first());
+    // When every match reads as "nothing found", the first one goes out all the same.
+    const std::optional<Contact> first =
+        store.find(matches.firstShown > 0 ? matches.firstShown : matches.ids.first());
     if (!first)
         return replies::refused(ReadFailed);
-    return replies::searchResult(*first, matches);
+    return replies::searchResult(*first, matches.ids);
 }
 
 QString save(const requests::Save& request, ContactStore& store)
 {
+    if (nameReadsAsNoMatch(request.contact.name))
+        return replies::refused(noMatchNameRefused());
     if (request.isNew) {
         if (request.contact.isBlank())
             return replies::refused(QStringLiteral("Record not saved: nothing has been entered."));

@@ -124,7 +124,7 @@ SearchIndex& ContactStore::loadedIndex()
     return index;
 }
 
-QList<qint64> ContactStore::search(requests::SearchField field, const QString& text)
+SearchIndex::Matches ContactStore::search(requests::SearchField field, const QString& text)
 {
     return loadedIndex().search(field, text);
 }
@@ -192,15 +192,30 @@ QString ContactStore::numberAt(qint64 index)
     return number;
 }
 
-bool ContactStore::forEach(const std::function<void(const Contact&)>& visit)
+bool ContactStore::forEachWhere(const QString& condition, const QVariantList& values,
+                                const std::function<void(const Contact&)>& visit)
 {
-    QSqlQuery& query = m_db.statement(SelectContact + QStringLiteral(" ORDER BY id"));
-    if (!m_db.exec(query))
+    QSqlQuery& query = m_db.statement(SelectContact + condition + QStringLiteral(" ORDER BY id"));
+    if (!m_db.exec(query, values))
         return false;
     while (query.next())
         visit(readContact(query));
     query.finish();
     return true;
+}
+
+bool ContactStore::forEach(const std::function<void(const Contact&)>& visit)
+{
+    return forEachWhere(QString(), {}, visit);
+}
+
+QList<Contact> ContactStore::withNoMatchNames()
+{
+    QList<Contact> found;
+    // GLOB compares case-sensitively, as nameReadsAsNoMatch does.
+    forEachWhere(QStringLiteral(" WHERE name GLOB ?"), {NoMatchWord + QLatin1Char('*')},
+                 [&found](const Contact& c) { found.append(c); });
+    return found;
 }
 
 QList<qint64> ContactStore::withDigits(const QString& digits)

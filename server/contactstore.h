@@ -22,9 +22,13 @@ public:
     // Replaces a stored contact and its numbers in one transaction.
     UpdateResult update(const Contact& contact);
 
-    // IDs of the contacts whose field contains the text, ignoring case, in ID order. An
-    // empty text matches every contact.
-    QList<qint64> search(requests::SearchField field, const QString& text);
+    // The contacts whose field contains the text, ignoring case, in ID order. An empty
+    // text matches every contact.
+    SearchIndex::Matches search(requests::SearchField field, const QString& text);
+
+    // The contacts whose name begins with NoMatchWord (see nameReadsAsNoMatch), in ID
+    // order; nothing when they cannot be read.
+    QList<Contact> withNoMatchNames();
 
     // The contact a calling number belongs to: a phone field equal to the number first,
     // then one with the same digits. The lowest ID wins when several match.
@@ -48,6 +52,9 @@ private:
     // The search index, read from the database first when it is not complete.
     SearchIndex& loadedIndex();
     std::optional<qint64> lookupBy(const QString& sql, const QString& value);
+    // Every contact that meets the SQL condition (empty: all), in ID order.
+    bool forEachWhere(const QString& condition, const QVariantList& values,
+                      const std::function<void(const Contact&)>& visit);
 
     Database& m_db;
 };

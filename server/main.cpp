@@ -4,6 +4,7 @@
 #include "controlchannel.h"
 #include "database.h"
 #include "demodata.h"
+#include "namecheck.h"
 #include "server.h"
 #include "serverlog.h"
 #include "serveroptions.h"
@@ -68,6 +69,7 @@ int serve(const ServerOptions& options)
     }
 
     Server server(db, options.config);
+    namecheck::logNoMatchNames(server.contacts());
     QString error;
     if (!server.start(&error)) {
         QTextStream(stderr) << "quillora-server: " << error << Qt::endl;

@@ -8,6 +8,8 @@ namespace replies {
 
 namespace {
 
+const QString SearchHead = QStringLiteral("CNTAC:SEAR;");
+
 QString kindHead(requests::StatsKind kind)
 {
     switch (kind) {
@@ -92,7 +94,7 @@ QString contactTable(requests::StatsKind kind, const QList<ContactRow>& rows)
 
 QString searchResult(const Contact& shown, const QList<qint64>& matches)
 {
-    QString text = QStringLiteral("CNTAC:SEAR;");
+    QString text = SearchHead;
     text.reserve(text.size() + 200 + matches.size() * 8);
     text += field(shown.name) + QLatin1Char(',') + field(shown.home) + QLatin1Char(',') +
             field(shown.mobile) + QLatin1Char(',') + field(shown.email) + QLatin1Char(',') +
@@ -107,7 +109,7 @@ QString searchResult(const Contact& shown, const QList<qint64>& matches)
 
 QString noMatch()
 {
-    return QStringLiteral("CNTAC:SEAR;None");
+    return SearchHead + NoMatchWord;
 }
 
 QString saved(const QString& text)

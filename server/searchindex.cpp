@@ -12,6 +12,7 @@ SearchIndex::Entry SearchIndex::makeEntry(qint64 id, const Fields& fields)
 {
     Entry entry;
     entry.id = id;
+    entry.shown = !nameReadsAsNoMatch(fields[0]);
     for (size_t i = 0; i < fields.size(); ++i) {
         entry.starts[i] = int(entry.text.size());
         entry.text += fields[i].toCaseFolded();
@@ -37,15 +38,20 @@ void SearchIndex::put(qint64 id, const Fields& fields)
         m_entries.insert(it, std::move(entry));
 }
 
-QList<qint64> SearchIndex::search(requests::SearchField field, const QString& text) const
+SearchIndex::Matches SearchIndex::search(requests::SearchField field, const QString& text) const
 {
-    QList<qint64> ids;
+    Matches matches;
+    const auto add = [&matches](const Entry& e) {
+        matches.ids.append(e.id);
+        if (matches.firstShown == 0 && e.shown)
+            matches.firstShown = e.id;
+    };
     const QString needle = text.toCaseFolded();
     if (needle.isEmpty()) {
-        ids.reserve(qsizetype(m_entries.size()));
+        matches.ids.reserve(qsizetype(m_entries.size()));
         for (const Entry& e : m_entries)
-            ids.append(e.id);
-        return ids;
+            add(e);
+        return matches;
     }
     const bool all = field == requests::SearchField::All;
     // A text without the separator can match the joined fields only inside one field.
@@ -64,7 +70,7 @@ QList<qint64> SearchIndex::search(requests::SearchField field, const QString& te
             }
         }
         if (match)
-            ids.append(e.id);
+            add(e);
     }
-    return ids;
+    return matches;
 }

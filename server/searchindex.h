@@ -24,9 +24,14 @@ public:
     // Adds or replaces a contact's fields.
     void put(qint64 id, const Fields& fields);
 
-    // IDs, in ascending order, of the contacts whose chosen field (any field for All)
-    // contains the text, ignoring case. An empty text matches every contact.
-    QList<qint64> search(requests::SearchField field, const QString& text) const;
+    struct Matches {
+        QList<qint64> ids;     // ascending
+        qint64 firstShown = 0; // the lowest of them the client can show (see
+                               // nameReadsAsNoMatch), 0 when it can show none
+    };
+    // The contacts whose chosen field (any field for All) contains the text, ignoring
+    // case. An empty text matches every contact.
+    Matches search(requests::SearchField field, const QString& text) const;
 
     qsizetype size() const { return qsizetype(m_entries.size()); }
 
@@ -36,6 +41,7 @@ private:
         qint64 id = 0;
         QString text;
         std::array<int, 7> starts{};
+        bool shown = true; // false when its name reads as "nothing found" to the client
     };
     static constexpr QChar Separator = QChar(0x1F);
 

@@ -43,7 +43,9 @@ ServerOptions parseServerOptions(const QStringList& arguments)
         QStringLiteral("FILE"), Database::defaultPath());
     const QCommandLineOption password(
         QStringLiteral("password"),
-        QStringLiteral("Password clients must send first (default: none asked for)."),
+        QStringLiteral("Password clients must send first, more than %1 characters long "
+                       "(default: none asked for).")
+            .arg(LongestRefusedPassword),
         QStringLiteral("TEXT"));
     const QCommandLineOption demo(
         QStringLiteral("demo"),
@@ -89,6 +91,12 @@ ServerOptions parseServerOptions(const QStringList& arguments)
                         .arg(parser.value(port)));
     config.port = static_cast<quint16>(portNumber);
     config.password = parser.value(password);
+    // Counted as the client counts it: in UTF-16 code units, not bytes.
+    if (!config.password.isEmpty() && config.password.size() <= LongestRefusedPassword)
+        return fail(QStringLiteral("--password: it has %1 characters, but Quillora clients only "
+                                   "accept passwords of more than %2 characters.")
+                        .arg(config.password.size())
+                        .arg(LongestRefusedPassword));
     config.controlName = parser.value(control);
     options.databasePath = parser.value(db);
     options.demo = parser.isSet(demo);

@@ -23,6 +23,10 @@ struct ServerOptions {
     QString errorText;
 };
 
+// Clients refuse to store a password of 1 to this many characters, so a server that asked
+// for one could never be reached: --password must be empty or longer.
+inline constexpr int LongestRefusedPassword = 8;
+
 // Reads the arguments (the program name first, as QCoreApplication::arguments() gives
 // them). Never exits the program: help, version and errors come back as modes.
 ServerOptions parseServerOptions(const QStringList& arguments);

@@ -24,6 +24,12 @@ class TestData final : public QObject {
     {
         return answers::answer(request, m_f->contacts, m_f->calls).value_or("<none>");
     }
+    // The expected reply when the answer matches it (a trailing "*" in it matching any
+    // rest), else the answer, so that a failed comparison shows the answer.
+    static QString asExpected(const QString& answer, const QString& reply)
+    {
+        return reply.endsWith('*') && answer.startsWith(reply.chopped(1)) ? reply : answer;
+    }
     qint64 add(const char* name, const char* home, const char* mobile = "", const char* email = "")
     {
         return m_f->contacts.insert(Contact{0, name, home, mobile, email, {}, {}}).value_or(-1);
@@ -85,12 +91,62 @@ private slots:
     {
         QFETCH(QString, request);
         QFETCH(QString, reply);
-        const QString answer = ask(request);
-        QCOMPARE(reply.endsWith('*') && answer.startsWith(reply.chopped(1)) ? reply : answer,
-                 reply);
+        QCOMPARE(asExpected(ask(request), reply), reply);
         // None of these writes anything.
         QCOMPARE(m_f->contacts.count(), 4);
         QCOMPARE(m_f->contacts.find(1)->name, "Lee, Ann");
+    }
+
+    // The client reads a search reply that begins with "None" as "nothing found": such a
+    // name is shown only when no other match can be, never browsed to and never saved.
+    // Contacts 5 to 8 are stored as an older server could have stored them.
+    void noMatchNames_data()
+    {
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QString>("reply"); // to the last one; a trailing "*" matches any rest
+        const auto row = [](const char* name, const QStringList& requests, const QString& reply) {
+            QTest::newRow(name) << requests << reply;
+        };
+        const QString refused = QStringLiteral("CNTAC:ERRO;Record not saved: a name that begins "
+                                               "with \"None\" could never be found again*");
+        row("another match first", {"CNTAC:SEAR;NAME;baker"}, "CNTAC:SEAR;Baker Nones,,,,,,8,5,8");
+        row("case matters", {"CNTAC:SEAR;NAME;none"}, "CNTAC:SEAR;nonesuch lower,,,,,,7,5,6,7,8");
+        row("none other", {"CNTAC:SEAR;EMAI;none@"}, "CNTAC:SEAR;None,,,none@x,,,6,6");
+        row("browsed to", {"CNTAC:SEAR;NAME;none,@RECORD:6"}, "CNTAC:ERRO;Contact 6 cannot be*");
+        row("browsed past", {"CNTAC:SEAR;NAME;none,@RECORD:8"},
+            "CNTAC:SEAR;Baker Nones,,,,,,8,5,6,7,8");
+        row("renamed",
+            {"CNTAC:SEAR;NAME;baker", "CNTAC:SAVE;5,Sonesuch Baker,,,,,", "CNTAC:SEAR;NAME;baker"},
+            "CNTAC:SEAR;Sonesuch Baker,,,,,,5,5,8");
+        row("new", {"CNTAC:SAVE;NEW,Nonesuch,555-1,,,,"}, refused);
+        row("exactly None", {"CNTAC:SAVE;NEW,None,,,,,"}, refused);
+        row("update", {"CNTAC:SAVE;1,None of them,555-1000,,,,"}, refused);
+        row("update of a None name", {"CNTAC:SAVE;5,Nonesuch Baker,555-5,,,,"}, refused);
+        row("lower case saved", {"CNTAC:SAVE;NEW,none given,,,,,", "CNTAC:SEAR;NAME;given"},
+            "CNTAC:SEAR;none given,,,,,,9,9");
+        row("capitals saved", {"CNTAC:SAVE;NEW,NONE Given,,,,,", "CNTAC:SEAR;NAME;given"},
+            "CNTAC:SEAR;NONE Given,,,,,,9,9");
+        row("leading space saved", {"CNTAC:SAVE;NEW, None Given,,,,,", "CNTAC:SEAR;NAME;given"},
+            "CNTAC:SEAR; None Given,,,,,,9,9");
+    }
+
+    void noMatchNames()
+    {
+        QFETCH(QStringList, requests);
+        QFETCH(QString, reply);
+        QCOMPARE(add("Nonesuch Baker", ""), 5);
+        QCOMPARE(add("None", "", "", "none@x"), 6);
+        QCOMPARE(add("nonesuch lower", ""), 7);
+        QCOMPARE(add("Baker Nones", ""), 8);
+        QString answer;
+        QString before;
+        for (const QString& request : std::as_const(requests)) {
+            before = ask("STATS:CNTS;00");
+            answer = ask(request);
+        }
+        QCOMPARE(asExpected(answer, reply), reply);
+        if (answer.startsWith("CNTAC:ERRO;")) // nothing written
+            QCOMPARE(ask("STATS:CNTS;00"), before);
     }
 
     // Exact text beats a lower ID, digits alone take the lowest ID, and numbers of a contact

@@ -2,6 +2,7 @@
 
 #include "server.h"
 #include "serverlog.h"
+#include "serveroptions.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -12,6 +13,7 @@ namespace {
 
 const QString ServerBin = QStringLiteral(QUILLORA_SERVER_BIN);
 const QByteArray Greeting = "Welcome to Quillora Server [0.92]";
+const QByteArray Password = "s3cret pass";
 
 // A TCP client that records each read on its own, to see exactly how messages arrive.
 class WireClient final : public QObject {
@@ -102,7 +104,7 @@ class TestServer final : public QObject {
         const int before = m_f->server->authenticatedCount();
         auto client = std::make_unique<WireClient>(m_f->server->port(), answerPings);
         client->next(Greeting);
-        client->send("s3cret");
+        client->send(Password);
         const bool in = QTest::qWaitFor([&] { return m_f->server->authenticatedCount() > before; });
         return in ? std::move(client) : nullptr;
     }
@@ -118,7 +120,7 @@ private slots:
             Contact{0, "Lee, Ann", "555-1000", "555-3000", "ann@x", {}, {}}));
         m_config = ServerConfig();
         m_config.port = 0;
-        m_config.password = "s3cret";
+        m_config.password = Password;
         m_config.authTimeoutMs = 300;
     }
 
@@ -126,7 +128,7 @@ private slots:
     {
         start();
         // A wrong password, or a request in its place, ends the connection.
-        for (const char* wrong : {"s3cre", "s3cret ", "STATS:LAST;10", ""}) {
+        for (const char* wrong : {"s3cret pas", "s3cret pass ", "STATS:LAST;10", ""}) {
             WireClient client(m_f->server->port());
             QCOMPARE(client.next(""), Greeting);
             if (*wrong)
@@ -200,6 +202,35 @@ private slots:
         QVERIFY(!client->gone());
     }
 
+    // Clients refuse to store a password of 1 to 8 characters (counted as they count them,
+    // not in bytes), so the server refuses to ask for one.
+    void passwordMustBeLongerThanClientsRefuse_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("none") << "" << true;
+        QTest::newRow("1") << "x" << false;
+        QTest::newRow("8") << "12345678" << false;
+        QTest::newRow("9") << "123456789" << true;
+        QTest::newRow("8 in 16 bytes") << QString(8, QChar(0xE4)) << false;
+    }
+    void passwordMustBeLongerThanClientsRefuse()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, accepted);
+        const ServerOptions options =
+            parseServerOptions({"quillora-server", "--port", "0", "--password", password});
+        QCOMPARE(options.mode, accepted ? ServerOptions::Mode::Serve : ServerOptions::Mode::Error);
+        if (accepted)
+            QCOMPARE(options.config.password, password);
+        else
+            QVERIFY2(options.errorText.contains(QStringLiteral("it has %1 characters, but Quillora "
+                                                               "clients only accept passwords of "
+                                                               "more than 8 characters")
+                                                    .arg(password.size())),
+                     qPrintable(options.errorText));
+    }
+
     // The program: command-line errors, its ring command, and its data after being killed.
     void programRingsAndKeepsItsDataWhenKilled()
     {
@@ -208,6 +239,7 @@ private slots:
         QVERIFY(ran({"ring", "--control", control, "555-1234"}, 1, "no Quillora server"));
         QVERIFY(ran({"ring"}, 2, "--help"));
         QVERIFY(ran({"--port", "70000"}, 2, "--port"));
+        QVERIFY(ran({"--password", "s3cret"}, 2, "more than 8 characters"));
 
         const QStringList arguments{"--port", "0",         "--db", m_f->dir.filePath("p.sqlite"),
                                     "--demo", "--control", control};

@@ -22,6 +22,11 @@ RealServer::RealServer(QString binary)
 
 RealServer::~RealServer()
 {
+    stop();
+}
+
+void RealServer::stop()
+{
     if (m_process.state() != QProcess::NotRunning) {
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) {
@@ -38,6 +43,8 @@ QString RealServer::databasePath() const
 
 bool RealServer::start(const QStringList& extraArguments)
 {
+    m_output.clear();
+    m_port = 0;
     m_process.start(m_binary, QStringList{QStringLiteral("--port"), QStringLiteral("0"),
                                           QStringLiteral("--db"), databasePath(),
                                           QStringLiteral("--control"), m_control} +

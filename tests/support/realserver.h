@@ -20,8 +20,11 @@ public:
     RealServer& operator=(const RealServer&) = delete;
 
     // Starts it with --port 0, the temporary database, its own control socket and the
-    // extra arguments (say --password, --demo), and waits until it listens.
+    // extra arguments (say --password, --demo), and waits until it listens. Started
+    // again after stop(), it keeps the database and begins a new log.
     bool start(const QStringList& extraArguments = {});
+    // Ends it as SIGTERM does, so it closes the database in order.
+    void stop();
 
     quint16 port() const { return m_port; }
     QString databasePath() const;
@@ -29,7 +32,7 @@ public:
     // Runs "quillora-server ring NUMBER" against it; the exit code (-1 if it hung).
     int ring(const QString& number);
 
-    QString log(); // all it has written so far
+    QString log(); // all it has written since it was started
 
 private:
     QString m_binary;
