@@ -9,6 +9,7 @@ void FrmContacts::cmdContact_Click(int index)
 {
     switch (index) {
     case NewContact:
+        m_newSavePending = false; // a late reply's ID belongs to the record before
         lblInput[0]->clear();
         lblInput[1]->setText(QStringLiteral("Create new record."));
         enterEditMode();
@@ -57,8 +58,15 @@ void FrmContacts::enterEditMode()
         box->setEnabled(true);
 }
 
+bool FrmContacts::inEditMode() const
+{
+    return cmdContact[Save]->isEnabled();
+}
+
 void FrmContacts::enterBrowseMode()
 {
+    if (m_watchEnabled)
+        QMetaObject::invokeMethod(this, &FrmContacts::timer_Contacts_Timer, Qt::QueuedConnection);
     cmdSearch->setEnabled(true);
     cmdContact[NewContact]->setEnabled(true);
     cmdContact[Edit]->setEnabled(true);
@@ -96,14 +104,24 @@ void FrmContacts::saveRecord()
         return;
     }
     const QString id = lblInput[0]->text();
-    if (!id.isEmpty()) {
+    const bool isNew = id.isEmpty();
+    if ((!isNew || !contacts::isBlank(fields)) && !connectedNow()) {
+        // Nothing is sent and nothing is lost: the record stays in the boxes, in edit
+        // mode, until the connection is back.
+        lblInput[1]->setText(QStringLiteral("Record not saved. You are currently not connected."));
+        tellNotConnected();
+        return;
+    }
+    if (!isNew) {
         if (!sendOrReport(contacts::saveRequest(id, fields)))
             return;
         setBrowseButtons(modVariables().ContactRecords.size() >= 2);
     } else if (contacts::isBlank(fields)) {
         lblInput[1]->setText(QStringLiteral("Record not saved. Nothing has been entered."));
-    } else if (!sendOrReport(contacts::saveRequest(QString(), fields))) {
-        return;
+    } else {
+        if (!sendOrReport(contacts::saveRequest(QString(), fields)))
+            return;
+        m_newSavePending = true;
     }
     enterBrowseMode();
     txtSearch->setFocus();

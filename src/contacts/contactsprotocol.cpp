@@ -60,6 +60,18 @@ bool containsComma(const RecordFields& fields)
     return false;
 }
 
+QString newRecordId(const QString& saveText)
+{
+    static const QString Before = QStringLiteral("New record saved with ID ");
+    if (!saveText.startsWith(Before) || !saveText.endsWith(QLatin1Char('.')))
+        return QString();
+    const QString id = saveText.mid(Before.size(), saveText.size() - Before.size() - 1);
+    // A record ID as the browse request can carry it.
+    if (id.isEmpty() || id.size() > 18 || !protocol::isAllDigits(id))
+        return QString();
+    return id;
+}
+
 Reply parseReply(const QString& message)
 {
     Reply reply;

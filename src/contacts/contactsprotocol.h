@@ -56,6 +56,10 @@ struct Reply {
 };
 Reply parseReply(const QString& message);
 
+// The ID that a save reply's text gives a new record ("New record saved with ID 57."
+// gives 57); empty for any other text.
+QString newRecordId(const QString& saveText);
+
 // The information label's texts.
 QString errorInformation(const QString& payload);
 QString noResultInformation();

@@ -9,10 +9,16 @@ void FrmContacts::AEContacts(const QString& strInput)
     const contacts::Reply reply = contacts::parseReply(strInput);
     switch (reply.kind) {
     case contacts::Reply::Kind::Error:
+        m_newSavePending = false;
         lblInput[1]->setText(contacts::errorInformation(reply.text));
         return;
     case contacts::Reply::Kind::Save:
         lblInput[1]->setText(reply.text);
+        // The server named the new record's ID: the next save updates that record
+        // instead of storing it a second time.
+        if (m_newSavePending && lblInput[0]->text().isEmpty())
+            lblInput[0]->setText(contacts::newRecordId(reply.text));
+        m_newSavePending = false;
         return;
     case contacts::Reply::Kind::Ignored:
         return;

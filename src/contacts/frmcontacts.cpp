@@ -216,15 +216,36 @@ void FrmContacts::Form_Unload()
     m_watchEnabled = false;
 }
 
+bool FrmContacts::connectedNow() const
+{
+    const FrmMain* main = forms::loadedOrNull<FrmMain>();
+    return main && main->sckConnect().isConnected();
+}
+
 void FrmContacts::timer_Contacts_Timer()
 {
     if (!m_watchEnabled)
         return;
-    FrmMain* main = forms::loadedOrNull<FrmMain>();
-    if (main && main->sckConnect().isConnected())
+    if (connectedNow()) {
+        m_toldNotConnected = false;
         return;
+    }
+    if (inEditMode() && forms::loadedOrNull<FrmMain>()) {
+        // Closing would throw away what the user is typing: tell once, and let Save wait
+        // for the connection to come back.
+        if (!m_toldNotConnected) {
+            m_toldNotConnected = true;
+            tellNotConnected();
+        }
+        return;
+    }
     m_watchEnabled = false;
     close();
+    tellNotConnected();
+}
+
+void FrmContacts::tellNotConnected()
+{
     MsgBox(QStringLiteral("You are currently not connected."), vbInformation, BoxTitle);
 }
 

@@ -33,7 +33,8 @@ public:
     // 0 New contact, 1 Save, 2 Back, 3 Next, 4 Cancel, 5 Edit; anything else nothing.
     void cmdContact_Click(int index);
     void cmdButton_Click(int index);
-    // One look at the connection: closes the window when it is gone.
+    // One look at the connection: closes the window when it is gone, unless a record is
+    // being edited, which stays with what the user typed until the connection is back.
     void timer_Contacts_Timer();
 
     // Whether the connection watch is running (the classic timer's Enabled).
@@ -63,7 +64,11 @@ private:
     void Form_Unload();
 
     void enterEditMode();
+    // Back to browsing; the connection watch looks again, since only an editing window
+    // outlives the connection.
     void enterBrowseMode();
+    bool inEditMode() const;
+    bool connectedNow() const;
     void setBrowseButtons(bool enabled);
     contacts::RecordFields typedFields() const;
     void saveRecord();
@@ -71,10 +76,17 @@ private:
     // Sends one request; on failure shows the error report and closes the window.
     bool sendOrReport(const QString& request);
 
+    // The box of a lost connection.
+    static void tellNotConnected();
+
     // The error report box; the window closes when it is dismissed.
     void showErrorReport(const QString& description, const QString& source);
 
     bool m_watchEnabled = false;
+    // The connection went while a record was being edited, and the user has been told.
+    bool m_toldNotConnected = false;
+    // A new record has been sent and its save reply has not come yet.
+    bool m_newSavePending = false;
 };
 
 FrmContacts* frmContacts();

@@ -40,6 +40,7 @@ public:
     void MinimizeToTray();
 
     Session& sckConnect() { return m_session; }
+    const Session& sckConnect() const { return m_session; }
     bool isHiddenInTray() const { return m_hiddenInTray; }
 
     // The log pane's lines, newest first.

@@ -81,8 +81,19 @@ class TestClientServer final : public QObject {
     {
         w->optSearch[size_t(field)]->setChecked(true);
         w->txtSearch->setText(text);
+        w->lblInput[1]->clear();
         w->cmdSearch->click();
-        return QTest::qWaitFor([w] { return !w->lblInput[0]->text().isEmpty(); });
+        return QTest::qWaitFor([w] {
+            return w->lblInput[1]->text().contains(QLatin1String("The search found")) &&
+                   !w->lblInput[0]->text().isEmpty();
+        });
+    }
+
+    // Saves the window's record; whether the server's answer begins so.
+    static bool save(FrmContacts* w, const QString& answer)
+    {
+        w->cmdContact[FrmContacts::Save]->click();
+        return QTest::qWaitFor([&] { return w && w->lblInput[1]->text().startsWith(answer); });
     }
 
     // Rings the number through the server; the details on the pop-up once it shows the call.
@@ -144,9 +155,7 @@ private slots:
         w->cmdContact[FrmContacts::Edit]->click();
         w->txtInput[0]->setText(QStringLiteral("Edith Renamed"));
         w->txtInput[4]->setText(QStringLiteral("555-4321"));
-        w->cmdContact[FrmContacts::Save]->click();
-        QVERIFY(QTest::qWaitFor(
-            [&] { return w && w->lblInput[1]->text() == "Record " + ids[0] + " saved."; }));
+        QVERIFY(save(w, "Record " + ids[0] + " saved."));
         QCOMPARE(stored(ids[0]), shown(w)); // the new name and business phone, the rest as it was
 
         // A new contact, whose fax number had called before it was added.
@@ -155,12 +164,15 @@ private slots:
                                 "margit@example.com", "555-0700", "555-9012"};
         for (int i = 0; i < 6; ++i)
             QTest::keyClicks(w->txtInput[size_t(i)], typed[i]);
-        w->cmdContact[FrmContacts::Save]->click();
-        QVERIFY(QTest::qWaitFor([w] {
-            return w && w->lblInput[1]->text().startsWith(QLatin1String("New record saved"));
-        }));
-        QVERIFY(search(w, 0, QStringLiteral("MARGIT@"))); // all fields
+        QVERIFY(save(w, QStringLiteral("New record saved")));
+        // The window learns the new ID, so saving it again updates it: no second copy.
         const QString newId = w->lblInput[0]->text();
+        QCOMPARE(w->lblInput[1]->text(), "New record saved with ID " + newId + ".");
+        w->cmdContact[FrmContacts::Edit]->click();
+        QVERIFY(save(w, "Record " + newId + " saved."));
+        QCOMPARE(dbRows(QStringLiteral("SELECT id FROM contacts WHERE name = 'Margit Holm'")),
+                 QStringList{newId});
+        QVERIFY(search(w, 0, QStringLiteral("MARGIT@"))); // all fields
         QCOMPARE(modVariables().ContactRecords, QStringList{newId});
         QCOMPARE(shown(w), newId + "|" + typed.join(QLatin1Char('|')));
         QCOMPARE(stored(newId), shown(w));
@@ -200,6 +212,43 @@ private slots:
             }
             QCOMPARE(rows, expected << QString(grid.cols() - 1, QLatin1Char('|'))); // empty last
         }
+    }
+
+    // The server dies while a record is being edited: the window stays with what was
+    // typed, says so once, refuses to save until the client is connected again, then
+    // saves to the restarted server.
+    void editSurvivesTheServerGoing()
+    {
+        QVERIFY(connectClient());
+        frmMain()->ToolAddEditContacts->trigger();
+        QPointer<FrmContacts> w = forms::loadedOrNull<FrmContacts>();
+        QVERIFY(w && search(w, 1, QStringLiteral("an")));
+        const QString id = w->lblInput[0]->text();
+        w->cmdContact[FrmContacts::Edit]->click();
+        w->txtInput[0]->setText(QStringLiteral("Typed Before The Crash"));
+
+        m_server->kill();
+        QVERIFY(QTest::qWaitFor([] { return !frmMain()->sckConnect().isConnected(); }));
+        QTest::qWait(100);
+        const auto notConnected = [] {
+            return std::count_if(testsupport::boxes().cbegin(), testsupport::boxes().cend(),
+                                 [](const MsgBoxCall& box) {
+                                     return box.prompt == "You are currently not connected." &&
+                                            box.title == "Add/Edit contacts.";
+                                 });
+        };
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(notConnected(), 1);
+        w->cmdContact[FrmContacts::Save]->click();
+        QCOMPARE(notConnected(), 2);
+        QVERIFY(w->cmdContact[FrmContacts::Save]->isEnabled()); // still editing
+        QCOMPARE(w->txtInput[0]->text(), QString("Typed Before The Crash"));
+
+        QVERIFY(m_server->start({"--password", Password}));
+        QVERIFY(connectClient());
+        QVERIFY(save(w, "Record " + id + " saved."));
+        QCOMPARE(stored(id).section(QLatin1Char('|'), 1, 1), QString("Typed Before The Crash"));
+        QCOMPARE(notConnected(), 2);
     }
 };
 

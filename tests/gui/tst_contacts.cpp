@@ -179,6 +179,76 @@ private slots:
         QVERIFY(boxes().isEmpty());
     }
 
+    // The save reply names a new record's ID: the next save updates that record. Another
+    // wording, or a reply that comes after New contact was pressed again, leaves the ID.
+    void aNewRecordLearnsItsId()
+    {
+        W* w = open(0, QString(), "CNTAC:SEAR;ALLF;");
+        QVERIFY(w);
+        const auto saveNew = [w](const QString& name) {
+            click(w->cmdContact[W::NewContact]);
+            w->txtInput[0]->setText(name);
+            click(w->cmdContact[W::Save]);
+        };
+        saveNew(QStringLiteral("Ann"));
+        QVERIFY(expectRequest(*m_server, "CNTAC:SAVE;NEW,Ann,,,,,"));
+        QVERIFY(deliver(*m_server, "CNTAC:SAVE;New record saved with ID 57."));
+        QCOMPARE(w->lblInput[0]->text(), QStringLiteral("57"));
+        click(w->cmdContact[W::Edit]);
+        click(w->cmdContact[W::Save]);
+        QVERIFY(expectRequest(*m_server, "CNTAC:SAVE;57,Ann,,,,,"));
+        QVERIFY(deliver(*m_server, "CNTAC:SAVE;New record saved with ID 58."));
+        QCOMPARE(w->lblInput[0]->text(), QStringLiteral("57")); // an update's reply: not ours
+
+        for (const QByteArray reply :
+             {"CNTAC:SAVE;Saved as record 59.", "CNTAC:SAVE;New record saved with ID 5x.",
+              "CNTAC:ERRO;Not saved."}) {
+            saveNew(QStringLiteral("Bob"));
+            QVERIFY(expectRequest(*m_server, "CNTAC:SAVE;NEW,Bob,,,,,"));
+            QVERIFY(deliver(*m_server, reply));
+            QCOMPARE(w->lblInput[0]->text(), QString());
+        }
+        saveNew(QStringLiteral("Cy"));
+        QVERIFY(expectRequest(*m_server, "CNTAC:SAVE;NEW,Cy,,,,,"));
+        click(w->cmdContact[W::NewContact]);
+        QVERIFY(deliver(*m_server, "CNTAC:SAVE;New record saved with ID 60."));
+        QCOMPARE(w->lblInput[0]->text(), QString());
+    }
+
+    // While a record is being edited a lost connection keeps the window and what was
+    // typed; Save waits for the connection. Back in browse mode, the window closes.
+    void editingOutlivesTheConnection()
+    {
+        W* w = open(0, QString(), "CNTAC:SEAR;ALLF;");
+        QVERIFY(w && deliver(*m_server, Record));
+        click(w->cmdContact[W::Edit]);
+        w->txtInput[0]->setText(QStringLiteral("Typed"));
+        m_server->closeClient();
+        QVERIFY(QTest::qWaitFor([] { return !frmMain()->sckConnect().isConnected(); }));
+        QTest::qWait(50);
+        QCOMPARE(loaded(), w);
+        QCOMPARE(boxes().size(), 1);
+        click(w->cmdContact[W::Save]);
+        QCOMPARE(boxes().size(), 2);
+        for (const MsgBoxCall& box : boxes())
+            QCOMPARE(box.prompt + "|" + box.title,
+                     QStringLiteral("You are currently not connected.|Add/Edit contacts."));
+        QCOMPARE(w->lblInput[1]->text(),
+                 QStringLiteral("Record not saved. You are currently not connected."));
+        checkMode(w, true, false, false);
+        QCOMPARE(w->txtInput[0]->text(), QStringLiteral("Typed"));
+
+        QVERIFY(testsupport::connectMainWindow(*m_server));
+        click(w->cmdContact[W::Save]);
+        QVERIFY(expectRequest(*m_server, "CNTAC:SAVE;31,Typed,111,222,ann@example.org,333,444"));
+        click(w->cmdContact[W::Edit]);
+        m_server->closeClient();
+        QVERIFY(QTest::qWaitFor([] { return boxes().size() == 3; }));
+        click(w->cmdContact[W::Cancel]);
+        QVERIFY(QTest::qWaitFor([] { return !loaded(); }));
+        QCOMPARE(boxes().size(), 4);
+    }
+
     void failuresCloseTheWindow()
     {
         W* w = open(0, QString(), "CNTAC:SEAR;ALLF;");

@@ -36,6 +36,12 @@ void RealServer::stop()
     }
 }
 
+void RealServer::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
 QString RealServer::databasePath() const
 {
     return m_dir.filePath(QStringLiteral("server.sqlite"));

@@ -25,6 +25,8 @@ public:
     bool start(const QStringList& extraArguments = {});
     // Ends it as SIGTERM does, so it closes the database in order.
     void stop();
+    // Ends it at once (SIGKILL), as a crash or a power cut would.
+    void kill();
 
     quint16 port() const { return m_port; }
     QString databasePath() const;
