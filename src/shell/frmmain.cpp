@@ -61,9 +61,12 @@ FrmMain::FrmMain()
     buildControls();
     buildMenus();
     buildStatusBar();
-    setFixedSize(twips(WidthTwips), twips(ShortHeightTwips));
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    m_outerSize = new OuterSize(this, OuterSize::Kind::Fixed);
+    m_outerSize->setOuter(QSize(twips(WidthTwips), twips(ShortHeightTwips)));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize outer = m_outerSize->outer();
+        move(screen->availableGeometry().center() - QPoint(outer.width() / 2, outer.height() / 2));
+    }
 
     connect(&m_session, &Session::stateChanged, this, &FrmMain::timerConnected_Timer);
     connect(&m_session, &Session::connected, this, &FrmMain::sckConnect_Connect);
@@ -258,7 +261,7 @@ void FrmMain::chkDebug_Click()
 {
     const bool show = chkDebug->isChecked();
     txtInput->setVisible(show);
-    setFixedHeight(twips(show ? TallHeightTwips : ShortHeightTwips));
+    m_outerSize->setOuterHeight(twips(show ? TallHeightTwips : ShortHeightTwips));
 }
 
 void FrmMain::MinimizeToTray()
@@ -268,6 +271,8 @@ void FrmMain::MinimizeToTray()
         // Hidden with no icon to click, the window could never come back.
         txtOut(QStringLiteral("No system tray: minimized instead."));
         setWindowState(windowState() | Qt::WindowMinimized);
+        // A tray that turns up later (a panel started after the client) brings it back.
+        m_minimizedForTray = true;
         return;
     }
     m_hiddenInTray = true;
@@ -276,11 +281,21 @@ void FrmMain::MinimizeToTray()
 
 void FrmMain::Tray1_MouseClick(int Button)
 {
-    if (Button != Tray::LeftButton || !m_hiddenInTray)
+    if (Button != Tray::LeftButton || !(m_hiddenInTray || m_minimizedForTray))
         return;
     txtOut(QStringLiteral("Maximize from tray."));
     m_hiddenInTray = false;
+    m_minimizedForTray = false;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     showWindow(this);
+}
+
+void FrmMain::changeEvent(QEvent* event)
+{
+    // Restored by other means, the window no longer waits for the tray.
+    if (event->type() == QEvent::WindowStateChange && !isMinimized())
+        m_minimizedForTray = false;
+    QMainWindow::changeEvent(event);
 }
 
 void FrmMain::ShellOpen(const QString& address)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/session.h"
+#include "shell/outersize.h"
 #include "tray/tray.h"
 
 #include <QAction>
@@ -66,6 +67,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildControls();
@@ -83,8 +85,10 @@ private:
     void timerConnected_Timer();
 
     Session m_session;
+    OuterSize* m_outerSize = nullptr;
     bool m_unloaded = false;
     bool m_hiddenInTray = false;
+    bool m_minimizedForTray = false; // minimised for want of a tray
 };
 
 FrmMain* frmMain();

@@ -55,6 +55,7 @@ FrmStatistics::FrmStatistics() : QWidget(nullptr, Qt::Window)
     font.setPointSizeF(8.25);
     setFont(font);
     resize(twips(DesignWidthTwips), twips(DesignHeightTwips));
+    m_outerSize = new OuterSize(this, OuterSize::Kind::Resizable);
 
     buildFrame();
 
@@ -176,24 +177,24 @@ void FrmStatistics::Form_Resize()
 
 int FrmStatistics::windowWidth() const
 {
-    return toTwips(width()) + BorderWidthTwips;
+    return toTwips(m_outerSize->outer().width());
 }
 
 int FrmStatistics::windowHeight() const
 {
-    return toTwips(height()) + CaptionHeightTwips;
+    return toTwips(m_outerSize->outer().height());
 }
 
 void FrmStatistics::setWindowWidth(int widthTwips)
 {
-    resize(std::max(1, twips(widthTwips - BorderWidthTwips)), height());
+    m_outerSize->setOuterWidth(twips(widthTwips));
     // A hidden window gets its resize event only when shown; lay out now.
     Form_Resize();
 }
 
 void FrmStatistics::setWindowHeight(int heightTwips)
 {
-    resize(width(), std::max(1, twips(heightTwips - CaptionHeightTwips)));
+    m_outerSize->setOuterHeight(twips(heightTwips));
     Form_Resize();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/outersize.h"
 #include "statistics/statsgrid.h"
 
 #include <QCheckBox>
@@ -15,15 +16,12 @@
 
 // The statistics window: the user picks one of four statistics and a record count,
 // queries the server and reads the answer in a grid. Geometry is kept in twips; the
-// window's outer size counts a fixed border and caption around its client area, so the
-// layout is the same whatever the window manager draws.
+// window's width and height are its outer size, the window manager's frame included.
 class FrmStatistics final : public QWidget {
     Q_OBJECT
 public:
     static constexpr int DesignWidthTwips = 9465; // client area
     static constexpr int DesignHeightTwips = 6375;
-    static constexpr int BorderWidthTwips = 180;   // outer width less client width
-    static constexpr int CaptionHeightTwips = 705; // outer height less client height
     static constexpr int LoadWidthTwips = 12000;
     static constexpr int MinGridWindowHeightTwips = 3700;
     static constexpr int TickMilliseconds = 15;
@@ -79,6 +77,7 @@ private:
     QFrame* makeLine(const char* name, int x1, int y1, int x2, int y2);
     void showReply(QString reply);
 
+    OuterSize* m_outerSize = nullptr;
     QMetaObject::Connection m_watch;
     bool m_watching = false;
 };

@@ -6,7 +6,6 @@
 #include "testsupport.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
@@ -16,11 +15,7 @@ namespace {
 // The window's absolute position as the X server reports it.
 QPoint xPosition(WId id)
 {
-    QProcess xwininfo;
-    xwininfo.start("xwininfo", {"-id", QString::number(id)});
-    if (!xwininfo.waitForFinished(5000))
-        return {};
-    const QString out = QString::fromLocal8Bit(xwininfo.readAllStandardOutput());
+    const QString out = testsupport::runTool("xwininfo", {"-id", QString::number(id)});
     const auto x = QRegularExpression("Absolute upper-left X:\\s+(-?\\d+)").match(out);
     const auto y = QRegularExpression("Absolute upper-left Y:\\s+(-?\\d+)").match(out);
     return QPoint(x.captured(1).toInt(), y.captured(1).toInt());

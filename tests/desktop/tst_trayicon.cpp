@@ -8,16 +8,9 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <csignal>
 
 namespace {
-
-QString run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
 
 QString hexId(WId id)
 {
@@ -27,15 +20,27 @@ QString hexId(WId id)
 // The tray's panel and every window embedded in it, as the X server lists them.
 QString trayTree()
 {
-    const QString panel = run("xdotool", {"search", "--classname", "^panel$"}).trimmed();
-    return run("xwininfo", {"-tree", "-id", panel});
+    const QString panel =
+        testsupport::runTool("xdotool", {"search", "--classname", "^panel$"}).trimmed();
+    return testsupport::runTool("xwininfo", {"-tree", "-id", panel});
 }
 
 // A real press of button 1 (left) or 3 (right); a synced move needs a pointer elsewhere.
 void clickIcon(WId icon, int button)
 {
-    run("xdotool", {"mousemove", "0", "0", "mousemove", "--sync", "--window", hexId(icon), "8", "8",
-                    "click", QString::number(button)});
+    testsupport::runTool("xdotool", {"mousemove", "0", "0", "mousemove", "--sync", "--window",
+                                     hexId(icon), "8", "8", "click", QString::number(button)});
+}
+
+// The window of our icon in the tray, once the tray has embedded it; 0 until then.
+WId embeddedIcon()
+{
+    const QString tray = trayTree();
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->internalWinId() && tray.contains(hexId(widget->internalWinId())))
+            return widget->internalWinId();
+    }
+    return 0;
 }
 
 } // namespace
@@ -55,15 +60,7 @@ private slots:
         FrmMain* main = frmMain();
         QVERIFY(main->isHiddenInTray() && !main->isVisible());
         WId icon = 0;
-        const auto findIcon = [&icon] {
-            const QString tray = trayTree();
-            for (const QWidget* widget : QApplication::topLevelWidgets()) {
-                if (widget->internalWinId() && tray.contains(hexId(widget->internalWinId())))
-                    icon = widget->internalWinId();
-            }
-            return icon != 0;
-        };
-        QVERIFY(QTest::qWaitFor(findIcon, 10000));
+        QVERIFY(QTest::qWaitFor([&icon] { return (icon = embeddedIcon()) != 0; }, 10000));
 
         QSignalSpy clicks(main->Tray1, &Tray::MouseClick);
         clickIcon(icon, 3);
@@ -91,6 +88,38 @@ private slots:
 
         main->FileExit->trigger();
         QVERIFY(QTest::qWaitFor([icon] { return !trayTree().contains(hexId(icon)); }));
+    }
+
+    // No tray at the start: the window is minimised instead. A tray that starts later
+    // (a panel slower than the client) shows the icon, and a left click on it brings
+    // the window back as it was.
+    void aTrayStartedLaterBringsTheWindowBack()
+    {
+        const qint64 trayer = qEnvironmentVariable("WITH_DESKTOP_TRAYER_PID").toLongLong();
+        QVERIFY2(trayer > 0, "run under scripts/with-desktop");
+        ::kill(static_cast<pid_t>(trayer), SIGTERM);
+        QVERIFY(QTest::qWaitFor([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+
+        testsupport::Environment env;
+        testsupport::storeSetting(QStringLiteral("ClientMinimized"), QStringLiteral("True"));
+        FrmMain* main = frmMain();
+        QVERIFY(!main->isHiddenInTray());
+        main->show(); // as the program does with a window not hidden in the tray
+        QVERIFY(QTest::qWaitFor([main] { return main->isMinimized(); }));
+        QCOMPARE(testsupport::logMessages().first(), QString("No system tray: minimized instead."));
+
+        QProcess tray;
+        const QStringList command = qEnvironmentVariable("WITH_DESKTOP_TRAYER").split(' ');
+        tray.start(command.first(), command.mid(1));
+        WId icon = 0;
+        QVERIFY(QTest::qWaitFor([&icon] { return (icon = embeddedIcon()) != 0; }, 20000));
+        clickIcon(icon, 1);
+        QVERIFY(
+            QTest::qWaitFor([main] { return main->isVisible() && !main->isMinimized(); }, 10000));
+        QVERIFY(QTest::qWaitForWindowExposed(main));
+        QCOMPARE(testsupport::logMessages().first(), QString("Maximize from tray."));
+        QTRY_COMPARE(main->frameGeometry().height(), 211); // its short height, as before
+        main->FileExit->trigger();
     }
 };
 

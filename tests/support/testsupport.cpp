@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -83,6 +84,18 @@ RealModalBoxes::~RealModalBoxes()
 int RealModalBoxes::open()
 {
     return g_openBoxes;
+}
+
+QString runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+        return QString();
+    }
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
 void unloadAllWindows()

@@ -61,6 +61,10 @@ private:
     QHash<QString, int> m_keepOpen;
 };
 
+// Runs a command-line tool (the X tools of the desktop tests) and returns what it wrote
+// to its standard output; empty when it could not run within 10 s.
+QString runTool(const QString& program, const QStringList& arguments);
+
 // Unloads every window and lets Qt delete them now.
 void unloadAllWindows();
 
