@@ -215,7 +215,7 @@ private slots:
         server->send(QByteArray(""));
         server->send(QByteArray("\0\0\0\xff\xfe garbage", 14));
         QTest::qWait(40);
-        server->send(QByteArray("CALL_:\xff\xfe\xc3,\x80\xed\xa0\x80,n\0ul", 21));
+        server->send(QByteArray("CALL_:\xff\xfe\xc3,\x80\xed\xa0\x80,n\0ul", 19));
         QTRY_VERIFY(popUp());
         // A 20 MB burst that starts with no known prefix, then one that starts as a call.
         server->send(QByteArray(20 * 1024 * 1024, 'z'));
