@@ -41,17 +41,16 @@ void SearchIndex::put(qint64 id, const Fields& fields)
 SearchIndex::Matches SearchIndex::search(requests::SearchField field, const QString& text) const
 {
     Matches matches;
-    const auto add = [&matches](const Entry& e) {
-        matches.ids.append(e.id);
-        if (matches.firstShown == 0 && e.shown)
-            matches.firstShown = e.id;
+    QList<qint64> unshown;
+    const auto add = [&matches, &unshown](const Entry& e) {
+        (e.shown ? matches.ids : unshown).append(e.id);
     };
     const QString needle = text.toCaseFolded();
     if (needle.isEmpty()) {
         matches.ids.reserve(qsizetype(m_entries.size()));
         for (const Entry& e : m_entries)
             add(e);
-        return matches;
+        return finish(std::move(matches), std::move(unshown));
     }
     const bool all = field == requests::SearchField::All;
     // A text without the separator can match the joined fields only inside one field.
@@ -72,5 +71,16 @@ SearchIndex::Matches SearchIndex::search(requests::SearchField field, const QStr
         if (match)
             add(e);
     }
-    return matches;
+    return finish(std::move(matches), std::move(unshown));
+}
+
+SearchIndex::Matches SearchIndex::finish(Matches shown, QList<qint64> unshown)
+{
+    // The client could neither show nor browse to the others; only when it can show none
+    // do they go out, so that the search still finds something.
+    if (shown.ids.isEmpty())
+        shown.ids = std::move(unshown);
+    else
+        shown.firstShown = shown.ids.first();
+    return shown;
 }

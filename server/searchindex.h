@@ -26,11 +26,11 @@ public:
 
     struct Matches {
         QList<qint64> ids;     // ascending
-        qint64 firstShown = 0; // the lowest of them the client can show (see
-                               // nameReadsAsNoMatch), 0 when it can show none
+        qint64 firstShown = 0; // the first of them, or 0 when the client can show none
     };
     // The contacts whose chosen field (any field for All) contains the text, ignoring
-    // case. An empty text matches every contact.
+    // case; an empty text matches every contact. Contacts the client cannot show (see
+    // nameReadsAsNoMatch) are left out, unless no other matches.
     Matches search(requests::SearchField field, const QString& text) const;
 
     qsizetype size() const { return qsizetype(m_entries.size()); }
@@ -46,6 +46,7 @@ private:
     static constexpr QChar Separator = QChar(0x1F);
 
     static Entry makeEntry(qint64 id, const Fields& fields);
+    static Matches finish(Matches shown, QList<qint64> unshown);
 
     std::vector<Entry> m_entries; // ordered by ID
     bool m_loaded = false;

@@ -109,12 +109,12 @@ private slots:
         };
         const QString refused = QStringLiteral("CNTAC:ERRO;Record not saved: a name that begins "
                                                "with \"None\" could never be found again*");
-        row("another match first", {"CNTAC:SEAR;NAME;baker"}, "CNTAC:SEAR;Baker Nones,,,,,,8,5,8");
-        row("case matters", {"CNTAC:SEAR;NAME;none"}, "CNTAC:SEAR;nonesuch lower,,,,,,7,5,6,7,8");
+        row("another match first", {"CNTAC:SEAR;NAME;baker"}, "CNTAC:SEAR;Baker Nones,,,,,,8,8");
+        row("case matters", {"CNTAC:SEAR;NAME;none"}, "CNTAC:SEAR;nonesuch lower,,,,,,7,7,8");
         row("none other", {"CNTAC:SEAR;EMAI;none@"}, "CNTAC:SEAR;None,,,none@x,,,6,6");
         row("browsed to", {"CNTAC:SEAR;NAME;none,@RECORD:6"}, "CNTAC:ERRO;Contact 6 cannot be*");
         row("browsed past", {"CNTAC:SEAR;NAME;none,@RECORD:8"},
-            "CNTAC:SEAR;Baker Nones,,,,,,8,5,6,7,8");
+            "CNTAC:SEAR;Baker Nones,,,,,,8,7,8");
         row("renamed",
             {"CNTAC:SEAR;NAME;baker", "CNTAC:SAVE;5,Sonesuch Baker,,,,,", "CNTAC:SEAR;NAME;baker"},
             "CNTAC:SEAR;Sonesuch Baker,,,,,,5,5,8");
