@@ -4,6 +4,9 @@
 #include "contacts/frmcontacts.h"
 
 #include "session/modvariables.h"
+#include "shell/forms.h"
+#include "shell/frmmain.h"
+#include "shell/msgbox.h"
 
 void FrmContacts::cmdContact_Click(int index)
 {
@@ -65,6 +68,7 @@ bool FrmContacts::inEditMode() const
 
 void FrmContacts::enterBrowseMode()
 {
+    m_keptThroughOutage = false;
     if (m_watchEnabled)
         QMetaObject::invokeMethod(this, &FrmContacts::timer_Contacts_Timer, Qt::QueuedConnection);
     cmdSearch->setEnabled(true);
@@ -105,13 +109,8 @@ void FrmContacts::saveRecord()
     }
     const QString id = lblInput[0]->text();
     const bool isNew = id.isEmpty();
-    if ((!isNew || !contacts::isBlank(fields)) && !connectedNow()) {
-        // Nothing is sent and nothing is lost: the record stays in the boxes, in edit
-        // mode, until the connection is back.
-        lblInput[1]->setText(QStringLiteral("Record not saved. You are currently not connected."));
-        tellNotConnected();
+    if ((!isNew || !contacts::isBlank(fields)) && !readyToSave(isNew))
         return;
-    }
     if (!isNew) {
         if (!sendOrReport(contacts::saveRequest(id, fields)))
             return;
@@ -125,6 +124,29 @@ void FrmContacts::saveRecord()
     }
     enterBrowseMode();
     txtSearch->setFocus();
+}
+
+bool FrmContacts::readyToSave(bool isNew)
+{
+    // Nothing is sent and nothing is lost: the record stays in the boxes, in edit mode,
+    // until the connection is back. After an outage that means logged in again, and a
+    // stored record only to the server it came from, whose ID it carries.
+    const FrmMain* main = forms::loadedOrNull<FrmMain>();
+    if (!connectedNow() || (m_keptThroughOutage && !main->sckConnect().isGreeted())) {
+        lblInput[1]->setText(QStringLiteral("Record not saved. You are currently not connected."));
+        tellNotConnected();
+        return false;
+    }
+    if (m_keptThroughOutage && !isNew && currentServer() != m_recordServer) {
+        lblInput[1]->setText(QStringLiteral("Record not saved. It belongs to the server at %1.")
+                                 .arg(m_recordServer));
+        MsgBox(QStringLiteral("This record was loaded from the server at %1, and the connection "
+                              "is now to another server. Connect to %1 again to save it.")
+                   .arg(m_recordServer),
+               vbInformation, QStringLiteral("Add/Edit contacts."));
+        return false;
+    }
+    return true;
 }
 
 void FrmContacts::browse(contacts::Direction direction)

@@ -16,8 +16,10 @@ void FrmContacts::AEContacts(const QString& strInput)
         lblInput[1]->setText(reply.text);
         // The server named the new record's ID: the next save updates that record
         // instead of storing it a second time.
-        if (m_newSavePending && lblInput[0]->text().isEmpty())
+        if (m_newSavePending && lblInput[0]->text().isEmpty()) {
             lblInput[0]->setText(contacts::newRecordId(reply.text));
+            m_recordServer = currentServer();
+        }
         m_newSavePending = false;
         return;
     case contacts::Reply::Kind::Ignored:
@@ -39,8 +41,10 @@ void FrmContacts::AEContacts(const QString& strInput)
     // A record: the entries present overwrite their controls, missing ones leave them be.
     for (int i = 0; i < reply.fields.size(); ++i)
         txtInput[i]->setText(reply.fields.at(i));
-    if (reply.hasId)
+    if (reply.hasId) {
         lblInput[0]->setText(reply.id);
+        m_recordServer = currentServer();
+    }
     QStringList& records = modVariables().ContactRecords;
     records = reply.records;
     lblInput[1]->setText(contacts::recordInformation(records, lblInput[0]->text()));

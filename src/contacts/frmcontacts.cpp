@@ -222,6 +222,15 @@ bool FrmContacts::connectedNow() const
     return main && main->sckConnect().isConnected();
 }
 
+QString FrmContacts::currentServer() const
+{
+    const FrmMain* main = forms::loadedOrNull<FrmMain>();
+    if (!main || !main->sckConnect().isConnected())
+        return QString();
+    return main->sckConnect().peerAddress() + QLatin1Char(':') +
+           QString::number(main->sckConnect().peerPort());
+}
+
 void FrmContacts::timer_Contacts_Timer()
 {
     if (!m_watchEnabled)
@@ -233,6 +242,7 @@ void FrmContacts::timer_Contacts_Timer()
     if (inEditMode() && forms::loadedOrNull<FrmMain>()) {
         // Closing would throw away what the user is typing: tell once, and let Save wait
         // for the connection to come back.
+        m_keptThroughOutage = true;
         if (!m_toldNotConnected) {
             m_toldNotConnected = true;
             tellNotConnected();

@@ -69,6 +69,10 @@ private:
     void enterBrowseMode();
     bool inEditMode() const;
     bool connectedNow() const;
+    // The server the shown record came from, as "address:port".
+    QString currentServer() const;
+    // Whether a save may go out now; if not, tells the user why (nothing is lost).
+    bool readyToSave(bool isNew);
     void setBrowseButtons(bool enabled);
     contacts::RecordFields typedFields() const;
     void saveRecord();
@@ -85,6 +89,10 @@ private:
     bool m_watchEnabled = false;
     // The connection went while a record was being edited, and the user has been told.
     bool m_toldNotConnected = false;
+    // The window has kept a record through a lost connection: a save waits until the
+    // client is logged in again, to the server the record came from.
+    bool m_keptThroughOutage = false;
+    QString m_recordServer;
     // A new record has been sent and its save reply has not come yet.
     bool m_newSavePending = false;
 };

@@ -48,6 +48,7 @@ void onGreeting(FrmMain* main, const QString& message)
     if (server.hasBracket &&
         protocol::versionAccepted(server.version, modVariables().RequiredServerVersion)) {
         main->sckConnect().send(GetSetting(SettingsStore::ClientServerPassword));
+        main->sckConnect().setGreeted();
     } else {
         // The box runs its own event loop, in which the user may end the client.
         const QPointer<FrmMain> alive(main);

@@ -72,6 +72,7 @@ void Session::connectTo(const QString& host, const QString& port)
     close();
     ++m_attempt;
     m_failed = false;
+    m_greeted = false;
     quint16 portNumber = 0;
     if (!parsePort(port, &portNumber)) {
         m_failed = true;

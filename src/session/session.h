@@ -44,6 +44,11 @@ public:
     QString peerAddress() const;
     quint16 peerPort() const;
 
+    // The server's greeting on this connection has been answered with the password, so
+    // what is sent now is taken as a request. False again once the connection ends.
+    void setGreeted() { m_greeted = isConnected(); }
+    bool isGreeted() const { return m_greeted && isConnected(); }
+
     // How long a held reply waits for more data before it counts as complete.
     static constexpr int DefaultQuietMilliseconds = 30;
     void setQuietInterval(int milliseconds) { m_quiet.setInterval(milliseconds); }
@@ -71,5 +76,6 @@ private:
     QTimer m_quiet;
     quint64 m_attempt = 0;  // events of an abandoned attempt are not delivered
     bool m_closing = false; // a local close raises no Close event
-    bool m_failed = false;  // the end of a connection raises one event, Error or Close
+    bool m_greeted = false;
+    bool m_failed = false; // the end of a connection raises one event, Error or Close
 };

@@ -244,11 +244,22 @@ private slots:
         QVERIFY(w->cmdContact[FrmContacts::Save]->isEnabled()); // still editing
         QCOMPARE(w->txtInput[0]->text(), QString("Typed Before The Crash"));
 
+        // Another server with the same contacts: the record does not go there.
+        testsupport::RealServer other(QStringLiteral(QUILLORA_SERVER_BIN));
+        QVERIFY(other.start({"--password", Password, "--demo"}));
+        testsupport::storeSetting(QStringLiteral("ClientServerPassword"), Password);
+        QVERIFY(testsupport::connectMainWindowTo(other.port()));
+        QVERIFY(QTest::qWaitFor([&] { return other.log().contains(" authenticated."); }));
+        w->cmdContact[FrmContacts::Save]->click();
+        QVERIFY(w->lblInput[1]->text().startsWith("Record not saved. It belongs to the server"));
+        QVERIFY(w->cmdContact[FrmContacts::Save]->isEnabled()); // nothing sent: still editing
+        QCOMPARE(w->txtInput[0]->text(), QString("Typed Before The Crash"));
+
         QVERIFY(m_server->start({"--password", Password}));
         QVERIFY(connectClient());
         QVERIFY(save(w, "Record " + id + " saved."));
         QCOMPARE(stored(id).section(QLatin1Char('|'), 1, 1), QString("Typed Before The Crash"));
-        QCOMPARE(notConnected(), 2);
+        QCOMPARE(notConnected(), 3); // the server left behind counts as a lost connection
     }
 };
 

@@ -50,8 +50,9 @@ QString RealServer::databasePath() const
 bool RealServer::start(const QStringList& extraArguments)
 {
     m_output.clear();
+    const quint16 port = m_port; // started again, on the port it had
     m_port = 0;
-    m_process.start(m_binary, QStringList{QStringLiteral("--port"), QStringLiteral("0"),
+    m_process.start(m_binary, QStringList{QStringLiteral("--port"), QString::number(port),
                                           QStringLiteral("--db"), databasePath(),
                                           QStringLiteral("--control"), m_control} +
                                   extraArguments);

@@ -21,7 +21,7 @@ public:
 
     // Starts it with --port 0, the temporary database, its own control socket and the
     // extra arguments (say --password, --demo), and waits until it listens. Started
-    // again after stop(), it keeps the database and begins a new log.
+    // again after stop() or kill(), it keeps its port and database and begins a new log.
     bool start(const QStringList& extraArguments = {});
     // Ends it as SIGTERM does, so it closes the database in order.
     void stop();
