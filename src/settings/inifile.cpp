@@ -21,15 +21,13 @@ QList<Line> splitLines(QByteArrayView file)
 {
     QList<Line> lines;
     while (!file.isEmpty()) {
-        qsizetype length = file.indexOf('\n');
-        qsizetype endLength = 1;
-        if (length < 0) {
-            length = file.size();
-            endLength = 0;
-        } else if (length > 0 && file[length - 1] == '\r') {
-            --length;
-            ++endLength;
-        }
+        // A line ends in LF, CR LF or a lone CR.
+        qsizetype length = 0;
+        while (length < file.size() && file[length] != '\n' && file[length] != '\r')
+            ++length;
+        qsizetype endLength = 0;
+        if (length < file.size())
+            endLength = file.sliced(length).startsWith("\r\n") ? 2 : 1;
         lines.append({file.first(length), file.sliced(length, endLength)});
         file = file.sliced(length + endLength);
     }

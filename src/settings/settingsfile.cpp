@@ -20,15 +20,18 @@ constexpr QFileDevice::Permissions AnyWrite =
 // takes the same lock through QSettings), to finish.
 constexpr int LockWaitMilliseconds = 5000;
 
+// A settings file is a few hundred bytes; one far larger is not read, nor rewritten.
+constexpr qint64 MaxFileSize = 1024 * 1024;
+
 // The file's bytes; empty for a missing file, nothing for one that cannot be read.
 std::optional<QByteArray> contents(const QString& path)
 {
     QFile file(path);
     if (!file.exists())
         return QByteArray();
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxFileSize)
         return std::nullopt;
-    return file.readAll();
+    return file.read(MaxFileSize);
 }
 
 // Write permission as the file's owner set it: the system's answer for this user, and
@@ -73,11 +76,13 @@ bool write(const QString& path, const QString& section, const QString& key, cons
     if (exists && updated == *old)
         return true;
 
+    // The replacement takes the mode of the file it replaces, so a new file is first
+    // made, empty and private: the password is never readable by others, not even in
+    // the replacement's temporary file.
+    if (!exists && !QFile(path).open(QIODevice::WriteOnly | QIODevice::NewOnly, Private))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // The replacement takes the mode of the file it replaces; a new file is private.
-    if (!exists && !file.setPermissions(Private))
         return false;
     file.write(updated);
     return file.commit();

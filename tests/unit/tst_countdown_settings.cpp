@@ -86,34 +86,43 @@ private slots:
 
     // An existing file keeps its mode; one its mode makes read-only is not written, even
     // by the superuser, whom the system would let write it.
-    void existingFileMode_data()
+    // An existing file keeps its mode; one without write permission, or one too large
+    // to be a settings file, is neither rewritten nor (when too large) read.
+    void existingFile_data()
     {
         QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("size"); // padded with a comment to this many bytes
         QTest::addColumn<bool>("saved");
-        QTest::newRow("private") << 0600 << true;
-        QTest::newRow("group may read") << 0640 << true;
-        QTest::newRow("group may write") << 0660 << true;
-        QTest::newRow("read-only") << 0400 << false;
-        QTest::newRow("read-only for all") << 0444 << false;
+        QTest::newRow("private") << 0600 << 0 << true;
+        QTest::newRow("group may read") << 0640 << 0 << true;
+        QTest::newRow("group may write") << 0660 << 0 << true;
+        QTest::newRow("read-only") << 0400 << 0 << false;
+        QTest::newRow("read-only for all") << 0444 << 0 << false;
+        QTest::newRow("1 MiB") << 0600 << 1024 * 1024 << true;
+        QTest::newRow("1 MiB and a byte") << 0600 << 1024 * 1024 + 1 << false;
     }
-    void existingFileMode()
+    void existingFile()
     {
         QFETCH(int, mode);
+        QFETCH(int, size);
         QFETCH(bool, saved);
         QTemporaryDir dir;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
         const QString path = SettingsStore::location();
-        const QByteArray before("[Settings]\nClientPort=1\n");
+        QByteArray before("[Settings]\nClientPort=1\n");
+        if (size > 0)
+            before += ';' + QByteArray(size - before.size() - 2, 'x') + '\n';
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
         file.close();
         QVERIFY(QFile::setPermissions(path, permissionsOf(mode)));
 
+        QCOMPARE(GetSetting(SettingsStore::ClientPort), QString(saved || mode != 0600 ? "1" : ""));
         QCOMPARE(SaveSetting(SettingsStore::ClientPort, "2"), saved);
         QCOMPARE(QFile::permissions(path) & ~UserBits, permissionsOf(mode));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), saved ? QByteArray("[Settings]\nClientPort=2\n") : before);
+        QCOMPARE(file.readAll(), saved ? QByteArray(before).replace("Port=1", "Port=2") : before);
     }
 };
 

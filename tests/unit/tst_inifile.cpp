@@ -93,6 +93,7 @@ private slots:
         QTest::newRow("last one counts")
             << QByteArray("[Settings]\nK=1\n[Other]\n[Settings]\nK=2\n") << "2";
         QTest::newRow("CR LF and BOM") << QByteArray("\xEF\xBB\xBF[Settings]\r\nK=1\r\n") << "1";
+        QTest::newRow("lone CR") << QByteArray("[Settings]\rA=0\rK=1\r") << "1";
         QTest::newRow("unparseable lines")
             << QByteArray("[Settings]\ngarbage\n\"open; quote\n]\nK=3") << "3";
     }
@@ -125,6 +126,8 @@ private slots:
             << QByteArray("[Settings]\nA=1") << QByteArray("[Settings]\nA=1\nK=new\n");
         QTest::newRow("section added")
             << QByteArray("[Other]\nx=1") << QByteArray("[Other]\nx=1\n\n[Settings]\nK=new\n");
+        QTest::newRow("lone CR kept")
+            << QByteArray("[Settings]\rK=1\rA=2\r") << QByteArray("[Settings]\rK=new\rA=2\r");
         QTest::newRow("BOM kept") << QByteArray("\xEF\xBB\xBF[Settings]\nK=1\n")
                                   << QByteArray("\xEF\xBB\xBF[Settings]\nK=new\n");
     }
