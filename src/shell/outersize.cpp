@@ -27,12 +27,13 @@ QMargins OuterSize::frame() const
         if (const QWindow* handle = m_window->windowHandle()) {
             const QMargins measured = handle->frameMargins();
             if (!measured.isNull()) {
+                m_frameless = false; // framed after all, if late
                 lastMeasured() = measured;
                 return measured;
             }
         }
     }
-    return lastMeasured();
+    return m_frameless ? QMargins() : lastMeasured();
 }
 
 QSize OuterSize::outer() const
@@ -91,6 +92,11 @@ void OuterSize::lookAgain()
         // The window manager frames a window shortly after it is shown; a few looks,
         // further and further apart, cover a slow one.
         m_retry.start(20 << (2 * m_looks++));
+    } else {
+        // Still no frame: a desktop that draws none (or does not say).
+        m_frameless = true;
+        lastMeasured() = QMargins();
+        recheck();
     }
 }
 

@@ -10,8 +10,8 @@ class QWidget;
 // A top-level window's size the classic way: the outer size, frame and title bar
 // included. The frame is the window manager's, measured once the window is framed;
 // until then the frame last measured on any window of the program stands in, or a
-// common default before the first. When the measured frame differs from the one the
-// size was worked out with, the outer size is applied again.
+// common default before the first. A window that gets no frame has none. When the measured frame
+// differs from the one the size was worked out with, the outer size is applied again.
 class OuterSize final : public QObject {
     Q_OBJECT
 public:
@@ -49,5 +49,6 @@ private:
     QMargins m_appliedFrame;
     QTimer m_retry;
     int m_looks = 0;
+    mutable bool m_frameless = false; // shown, looked at, and no frame came
     int m_corrections = 0;
 };
