@@ -1,6 +1,7 @@
 // The tray icon on a real X desktop with a system tray, observed and clicked from outside.
 
 #include "shell/frmmain.h"
+#include "shell/twips.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -118,8 +119,11 @@ private slots:
             QTest::qWaitFor([main] { return main->isVisible() && !main->isMinimized(); }, 10000));
         QVERIFY(QTest::qWaitForWindowExposed(main));
         QCOMPARE(testsupport::logMessages().first(), QString("Maximize from tray."));
-        QTRY_COMPARE(main->frameGeometry().height(), 211); // its short height, as before
+        // Its short height, as before.
+        QTRY_COMPARE(main->frameGeometry().height(), twips(FrmMain::ShortHeightTwips));
         main->FileExit->trigger();
+        tray.kill();
+        tray.waitForFinished();
     }
 };
 

@@ -71,7 +71,7 @@ private slots:
         // The user reads the search's box until long after the watch's box has gone.
         RealModalBoxes real;
         real.keepOpen(QStringLiteral("Search contacts"), 500);
-        QTest::qWait(20); // the watch's first look, connected
+        QCoreApplication::processEvents(); // the watch's first look, connected
         QVERIFY(w);
         w->txtSearch->setText(QStringLiteral("ann"));
         main->sckConnect().close(); // its state change reaches the watch queued
@@ -171,7 +171,7 @@ private slots:
         QVERIFY(main);
         main->StatisticsStatistics->trigger();
         QPointer<FrmStatistics> s = forms::loadedOrNull<FrmStatistics>();
-        QTest::qWait(20);
+        QCoreApplication::processEvents(); // the watch's first look, connected
         QVERIFY(s);
         main->sckConnect().close();
         s->cmdQuery->click();
