@@ -47,8 +47,10 @@ void onGreeting(FrmMain* main, const QString& message)
     const protocol::GreetingVersion server = protocol::greetingVersion(message);
     if (server.hasBracket &&
         protocol::versionAccepted(server.version, modVariables().RequiredServerVersion)) {
-        main->sckConnect().send(GetSetting(SettingsStore::ClientServerPassword));
+        const QString password = GetSetting(SettingsStore::ClientServerPassword);
+        main->sckConnect().send(password);
         main->sckConnect().setGreeted();
+        main->keeper().greeted(!password.isEmpty());
     } else {
         // The box runs its own event loop, in which the user may end the client.
         const QPointer<FrmMain> alive(main);
@@ -59,6 +61,7 @@ void onGreeting(FrmMain* main, const QString& message)
                       "You are currently using a older version that is not compatible."));
         if (!alive)
             return;
+        main->keeper().stop();
         main->sckConnect().close();
     }
     QCoreApplication::processEvents();
@@ -95,6 +98,8 @@ void onCall(FrmMain* main, const QString& message)
 void onStats(FrmMain* main, const QString& message)
 {
     ModVariables& vars = modVariables();
+    if (main->keeper().takeStatsReply(message))
+        return; // the client's own question after a reconnect
     vars.StatsReplyReady = ModVariables::False;
     main->txtOut(QStringLiteral("Receiving statistics."));
     vars.StatsReply = message;
@@ -109,7 +114,10 @@ void sckConnect_DataArrival(const QString& message)
     FrmMain* main = forms::loadedOrNull<FrmMain>();
     if (!main)
         return;
-    switch (protocol::classify(message)) {
+    const protocol::Kind kind = protocol::classify(message);
+    if (kind != protocol::Kind::Unknown)
+        main->keeper().received(kind == protocol::Kind::Ping);
+    switch (kind) {
     case protocol::Kind::Greeting:
         onGreeting(main, message);
         break;

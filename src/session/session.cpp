@@ -1,5 +1,6 @@
 #include "session/session.h"
 
+#include "session/keepalive.h"
 #include "session/protocol.h"
 
 #include <QHostAddress>
@@ -28,6 +29,7 @@ Session::Session(QObject* parent) : QObject(parent)
     connect(&m_socket, &QTcpSocket::stateChanged, this, &Session::stateChanged);
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
         m_resetWatch.attach(m_socket.socketDescriptor());
+        keepalive::apply(m_socket.socketDescriptor(), keepalive::times());
         post([this] {
             if (isConnected())
                 emit connected();

@@ -1,6 +1,7 @@
 // The main window's session side: the Connect and Disconnect commands, the socket's
 // Connect, Close and Error events, and the mirroring of the socket state into the
-// window's controls.
+// window's controls. What follows the end of a connection (retries, the reason given)
+// is the connection keeper's.
 
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
@@ -15,9 +16,11 @@ void FrmMain::cmdConnect_Click(int index)
         const QString port = txtDebug[1]->text().trimmed();
         if (host.isEmpty() || port.isEmpty())
             return;
+        m_keeper->userConnect(host, port);
         m_session.connectTo(host, port);
         txtOut(QStringLiteral("Connecting."));
     } else if (index == 1) {
+        m_keeper->userDisconnect();
         if (m_session.state() == Session::Closed)
             return;
         m_session.close();
@@ -33,40 +36,79 @@ void FrmMain::sckConnect_Connect()
     statusPanel[1]->setText(address + QLatin1Char(':') + port);
     txtOut(QStringLiteral("Connected."));
     txtOut(QStringLiteral("IP:") + address + QStringLiteral(" Port: ") + port);
+    m_keeper->connected();
 }
 
 void FrmMain::sckConnect_Close()
 {
+    const ConnectionKeeper::Report report = m_keeper->ending(true);
     m_session.close();
-    txtOut(QStringLiteral("Disconnected."));
+    if (report == ConnectionKeeper::Report::GiveUp) {
+        reportFailure(QAbstractSocket::RemoteHostClosedError,
+                      QStringLiteral("The server closed the connection."), true);
+    } else if (report != ConnectionKeeper::Report::Silently) {
+        txtOut(QStringLiteral("Disconnected."));
+    }
+    m_keeper->ended(QString());
 }
 
 void FrmMain::sckConnect_Error(int number, const QString& description)
 {
-    const QStringList prompt{
-        QStringLiteral("Error in connecting to server."),
-        QString(),
-        QStringLiteral("Error code: ") + QString::number(number),
-        QStringLiteral("Description: ") + description,
-        QString(),
-        QStringLiteral("Possible errors:"),
-        QStringLiteral("* Make sure that the source is a Quillora server."),
-        QStringLiteral("* Make sure that the port is correct."),
-        QStringLiteral("* Only IP or hostname are valid input."),
-    };
+    const ConnectionKeeper::Report report = m_keeper->ending(false);
     // The box runs its own event loop, in which the user may end the client.
     const QPointer<FrmMain> self(this);
-    MsgBox(prompt.join(QStringLiteral("\r\n")), vbCritical, QStringLiteral("Error in connection"));
-    if (!self || m_unloaded)
+    if (report == ConnectionKeeper::Report::Silently) {
+        m_session.close();
+        resetConnectionControls();
+    } else {
+        reportFailure(number, description, report != ConnectionKeeper::Report::WithoutBox);
+    }
+    if (self && !m_unloaded)
+        m_keeper->ended(description);
+}
+
+void FrmMain::connectionFoundDead(int seconds)
+{
+    if (!m_session.isConnected())
         return;
+    m_session.close();
+    sckConnect_Error(QAbstractSocket::SocketTimeoutError,
+                     QStringLiteral("No sign of the server for %1 s.").arg(seconds));
+}
+
+void FrmMain::reportFailure(int number, const QString& description, bool withBox)
+{
+    if (withBox) {
+        const QStringList prompt{
+            QStringLiteral("Error in connecting to server."),
+            QString(),
+            QStringLiteral("Error code: ") + QString::number(number),
+            QStringLiteral("Description: ") + description,
+            QString(),
+            QStringLiteral("Possible errors:"),
+            QStringLiteral("* Make sure that the source is a Quillora server."),
+            QStringLiteral("* Make sure that the port is correct."),
+            QStringLiteral("* Only IP or hostname are valid input."),
+        };
+        const QPointer<FrmMain> self(this);
+        MsgBox(prompt.join(QStringLiteral("\r\n")), vbCritical,
+               QStringLiteral("Error in connection"));
+        if (!self || m_unloaded)
+            return;
+    }
     m_session.close();
     txtOut(QStringLiteral("Error: ") + QString::number(number) + QStringLiteral(" Description: ") +
            description);
     txtOut(QStringLiteral("Disconnected."));
+    resetConnectionControls();
+}
+
+void FrmMain::resetConnectionControls()
+{
     txtDebug[0]->setEnabled(true);
     txtDebug[1]->setEnabled(true);
     cmdConnect[0]->setEnabled(true);
-    cmdConnect[1]->setEnabled(false);
+    cmdConnect[1]->setEnabled(m_keeper->reconnecting());
 }
 
 void FrmMain::timerConnected_Timer()
@@ -75,11 +117,14 @@ void FrmMain::timerConnected_Timer()
     ToolAddEditContacts->setEnabled(connected);
     StatisticsStatistics->setEnabled(connected);
     cmdConnect[0]->setEnabled(!connected);
-    cmdConnect[1]->setEnabled(connected);
+    // While retries are under way, Disconnect stops them.
+    cmdConnect[1]->setEnabled(connected || m_keeper->reconnecting());
     txtDebug[0]->setEnabled(!connected);
     txtDebug[1]->setEnabled(!connected);
     if (!connected) {
-        statusPanel[0]->setText(QStringLiteral("Not connected"));
-        statusPanel[1]->setText(QString());
+        const QString status = m_keeper->statusText();
+        statusPanel[0]->setText(status.isEmpty() ? QStringLiteral("Not connected") : status);
+        statusPanel[1]->setText(m_keeper->detailText());
     }
+    showStateInTray(connected);
 }

@@ -2,6 +2,7 @@
 
 #include "contacts/frmcontacts.h"
 #include "session/dispatcher.h"
+#include "session/missedcalls.h"
 #include "session/modvariables.h"
 #include "session/site.h"
 #include "settings/frmsettings.h"
@@ -68,6 +69,18 @@ FrmMain::FrmMain()
         move(screen->availableGeometry().center() - QPoint(outer.width() / 2, outer.height() / 2));
     }
 
+    m_keeper = new ConnectionKeeper(m_session, this);
+    connect(m_keeper, &ConnectionKeeper::log, this, &FrmMain::txtOut);
+    connect(m_keeper, &ConnectionKeeper::statusChanged, this, &FrmMain::timerConnected_Timer);
+    connect(m_keeper, &ConnectionKeeper::foundDead, this, &FrmMain::connectionFoundDead);
+    connect(m_keeper, &ConnectionKeeper::missedCalls, this, [this](qsizetype count) {
+        if (m_hiddenInTray)
+            Tray1->trayIcon()->showMessage(DesignCaption, missedcalls::summary(count));
+    });
+    m_keeper->setStatisticsBusy([] {
+        const FrmStatistics* statistics = forms::loadedOrNull<FrmStatistics>();
+        return statistics && statistics->timerStats->isActive();
+    });
     connect(&m_session, &Session::stateChanged, this, &FrmMain::timerConnected_Timer);
     connect(&m_session, &Session::connected, this, &FrmMain::sckConnect_Connect);
     connect(&m_session, &Session::peerClosed, this, &FrmMain::sckConnect_Close);
@@ -303,11 +316,30 @@ void FrmMain::ShellOpen(const QString& address)
     QDesktopServices::openUrl(QUrl(address));
 }
 
+void FrmMain::showStateInTray(bool connected)
+{
+    const QString status = m_keeper->statusText();
+    const QString tip = connected
+                            ? DesignCaption
+                            : DesignCaption + QStringLiteral(" - ") +
+                                  (status.isEmpty() ? QStringLiteral("Not connected") : status);
+    if (tip == m_trayTip)
+        return;
+    m_trayTip = tip;
+    Tray1->setTrayToolTip(tip);
+    // Greyed while not connected, so a glance at the tray tells.
+    const QIcon icon = windowIcon();
+    Tray1->setTrayImage(connected ? icon : QIcon(icon.pixmap(Tray::ImageSize, QIcon::Disabled)));
+    if (Tray1->IsVisible())
+        Tray1->Show(true);
+}
+
 void FrmMain::closeEvent(QCloseEvent* event)
 {
     // Unload: close the connection, then every other window, then this one.
     if (!m_unloaded) {
         m_unloaded = true;
+        m_keeper->stop();
         m_session.close();
         Tray1->Show(false);
         forms::release(this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/connectionkeeper.h"
 #include "session/session.h"
 #include "shell/outersize.h"
 #include "tray/tray.h"
@@ -42,6 +43,7 @@ public:
 
     Session& sckConnect() { return m_session; }
     const Session& sckConnect() const { return m_session; }
+    ConnectionKeeper& keeper() { return *m_keeper; }
     bool isHiddenInTray() const { return m_hiddenInTray; }
 
     // The log pane's lines, newest first.
@@ -83,9 +85,19 @@ private:
     void sckConnect_Close();
     void sckConnect_Error(int number, const QString& description);
     void timerConnected_Timer();
+    // The server has been silent too long: the connection fails as by a socket error.
+    void connectionFoundDead(int seconds);
+    // The failure's box (or none), then the socket closed, two log lines and the
+    // disconnected look.
+    void reportFailure(int number, const QString& description, bool withBox);
+    void resetConnectionControls();
+    // The tray icon greyed and its tooltip telling the state while not connected.
+    void showStateInTray(bool connected);
 
     Session m_session;
+    ConnectionKeeper* m_keeper = nullptr;
     OuterSize* m_outerSize = nullptr;
+    QString m_trayTip; // the tooltip the tray has now
     bool m_unloaded = false;
     bool m_hiddenInTray = false;
     bool m_minimizedForTray = false; // minimised for want of a tray

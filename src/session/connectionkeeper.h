@@ -1,0 +1,115 @@
+#pragma once
+
+#include "session/deadpeer.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+class Session;
+
+// Keeps the connection to the server: notices one that has gone silent, gets a lost one
+// back when the user has ticked Reconnect in Settings, says why a connection ended when
+// the server refused the password, and after getting one back tells which calls came in
+// meanwhile. The main window reports the socket's events to it and asks it how to show
+// the end of a connection.
+class ConnectionKeeper final : public QObject {
+    Q_OBJECT
+public:
+    // How the main window shows the end of a connection or of an attempt.
+    enum class Report {
+        AsUsual,    // as without the keeper: a box for a failure, the usual log lines
+        WithoutBox, // the usual log lines, no box: retries follow
+        Silently,   // nothing: the keeper has logged the failed retry
+        GiveUp      // the last retry failed: the failure's box and log lines
+    };
+
+    // A server that ends the connection this soon after the password refused it; with no
+    // password sent, it may first wait for one for a while.
+    static constexpr int PasswordRefusedMs = 5000;
+    static constexpr int NoPasswordRefusedMs = 15000;
+    // The missed-calls request goes out a moment after the password, never with it.
+    static constexpr int MissedCallsDelayMs = 1000;
+    static constexpr int MissedCallsWaitMs = 15000;
+
+    ConnectionKeeper(Session& session, QObject* parent);
+
+    // The user connects (Connect, or the start-up setting). While retries are under
+    // way, this is the next retry, made now.
+    void userConnect(const QString& host, const QString& port);
+    // The user disconnects: true when that stopped retries (and said so).
+    bool userDisconnect();
+    // The client closed the connection itself (a rejected greeting, the exit).
+    void stop();
+
+    void connected();
+    void greeted(bool passwordSent);
+    void received(bool isProbe);
+
+    // The connection or an attempt has ended: how the main window is to show it. Once
+    // it has, ended() does what follows (and logs after the window's own lines).
+    Report ending(bool closedByPeer);
+    void ended(const QString& description);
+
+    bool reconnecting() const { return m_phase != Phase::Idle; }
+    // The status bar's texts while not connected; empty where the usual ones stand.
+    QString statusText() const;
+    QString detailText() const;
+
+    // Tells whether the statistics window is waiting for a reply of its own.
+    void setStatisticsBusy(std::function<bool()> busy) { m_statisticsBusy = std::move(busy); }
+    // A statistics reply: true when it answered the keeper's own request.
+    bool takeStatsReply(const QString& message);
+
+    DeadPeerWatch& deadPeerWatch() { return m_dead; }
+
+signals:
+    void log(const QString& line);
+    void statusChanged();
+    // The server has been silent for this long: the connection is to be given up.
+    void foundDead(int seconds);
+    // After a reconnect, calls came in while the client was not connected.
+    void missedCalls(qsizetype count);
+
+private:
+    enum class Phase { Idle, Waiting, Attempting };
+    enum class Next { Nothing, PasswordRefused, Retry, GiveUp, StartRetries };
+
+    bool passwordRefused() const;
+    void scheduleNext();
+    void attemptNow();
+    void stopRetries();
+    void tick();
+    void watchNetwork();
+    void askForMissedCalls();
+
+    Session& m_session;
+    Phase m_phase = Phase::Idle;
+    int m_attempt = 0;
+    int m_attempts = 0;
+    QString m_host;
+    QString m_port;
+    QTimer m_due;
+    QTimer m_tick;
+    QElapsedTimer m_tickClock;
+    qint64 m_tickWall = 0;
+
+    Next m_next = Next::Nothing;
+    bool m_established = false;
+    QDateTime m_lastHeard;
+    QElapsedTimer m_greetedAt;
+    bool m_passwordSent = false;
+    QString m_reason;
+
+    DeadPeerWatch m_dead;
+    bool m_networkWatched = false;
+
+    QString m_lostAt; // when the server was last heard before the loss (its calls' format)
+    bool m_checkMissed = false;
+    QTimer m_missedDelay;
+    QTimer m_missedWait;
+    std::function<bool()> m_statisticsBusy;
+};
