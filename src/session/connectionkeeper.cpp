@@ -15,7 +15,16 @@ const QString ClosedByServer = QStringLiteral("The server closed the connection.
 // A clock that jumps this much further than the time that passed: the computer slept.
 constexpr qint64 SleepThresholdMs = 5000;
 
+int g_passwordRefusedMs = ConnectionKeeper::PasswordRefusedMs;
+int g_noPasswordRefusedMs = ConnectionKeeper::NoPasswordRefusedMs;
+
 } // namespace
+
+void ConnectionKeeper::setRefusalTimes(int passwordMs, int noPasswordMs)
+{
+    g_passwordRefusedMs = passwordMs;
+    g_noPasswordRefusedMs = noPasswordMs;
+}
 
 ConnectionKeeper::ConnectionKeeper(Session& session, QObject* parent)
     : QObject(parent), m_session(session)
@@ -102,7 +111,7 @@ void ConnectionKeeper::received(bool isProbe)
 bool ConnectionKeeper::passwordRefused() const
 {
     return m_established && m_greetedAt.isValid() &&
-           m_greetedAt.elapsed() < (m_passwordSent ? PasswordRefusedMs : NoPasswordRefusedMs);
+           m_greetedAt.elapsed() < (m_passwordSent ? g_passwordRefusedMs : g_noPasswordRefusedMs);
 }
 
 ConnectionKeeper::Report ConnectionKeeper::ending(bool closedByPeer)

@@ -31,6 +31,8 @@ public:
     // password sent, it may first wait for one for a while.
     static constexpr int PasswordRefusedMs = 5000;
     static constexpr int NoPasswordRefusedMs = 15000;
+    // Tests shorten these so that a loss right after logging in can be retried.
+    static void setRefusalTimes(int passwordMs, int noPasswordMs);
     // The missed-calls request goes out a moment after the password, never with it.
     static constexpr int MissedCallsDelayMs = 1000;
     static constexpr int MissedCallsWaitMs = 15000;

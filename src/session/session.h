@@ -41,6 +41,9 @@ public:
     // Sends exactly the text, nothing added. False when it could not be sent.
     bool send(const QString& text);
 
+    // The system's socket while one is open (-1 otherwise), for its options.
+    qintptr socketDescriptor() const { return m_socket.socketDescriptor(); }
+
     QString peerAddress() const;
     quint16 peerPort() const;
 

@@ -117,12 +117,14 @@ void storeSetting(const QString& key, const QString& value)
 LoopbackServer::LoopbackServer()
 {
     m_server.listen(QHostAddress::LocalHost, 0);
+    m_port = m_server.serverPort();
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             if (m_client)
                 m_client->abort();
             m_client = socket;
             m_clientGone = false;
+            ++m_connections;
             socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             connect(socket, &QTcpSocket::readyRead, this,
                     [this, socket] { m_received.append(socket->readAll()); });

@@ -78,7 +78,7 @@ public:
     LoopbackServer();
     ~LoopbackServer() override;
 
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_port; }
     QString portText() const { return QString::number(port()); }
 
     bool waitForClient(int timeoutMs = 5000);
@@ -91,17 +91,24 @@ public:
     QByteArray received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
 
+    // How many clients have connected so far.
+    int connections() const { return m_connections; }
+
     void closeClient();
     // Ends the connection with a reset (RST) instead of an orderly close.
     void resetClient();
     bool waitForDisconnect(int timeoutMs = 5000);
     void stopListening() { m_server.close(); }
+    // Listens again on the same port.
+    bool resumeListening() { return m_server.listen(QHostAddress::LocalHost, m_port); }
 
 private:
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
     QByteArray m_received;
     bool m_clientGone = false;
+    int m_connections = 0;
+    quint16 m_port = 0;
 };
 
 // The main window's log without the "HH:MM " time stamps, newest first.

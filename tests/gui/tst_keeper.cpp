@@ -1,0 +1,242 @@
+// Keeping the connection, against a loopback server: retries after a loss when Reconnect
+// is ticked, the user stopping or hurrying them, giving up, the password refused, a
+// silent server, and the calls missed meanwhile.
+
+#include "session/deadpeer.h"
+#include "shell/frmmain.h"
+#include "testsupport.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QTest>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+using testsupport::boxes;
+using testsupport::logMessages;
+
+namespace {
+
+// Waits until the newest log line matches.
+bool logged(const QString& pattern)
+{
+    const QRegularExpression expression(QRegularExpression::anchoredPattern(pattern));
+    return QTest::qWaitFor([&] { return expression.match(logMessages().value(0)).hasMatch(); });
+}
+
+int socketOption(int level, int option)
+{
+    int value = -1;
+    socklen_t size = sizeof value;
+    ::getsockopt(static_cast<int>(frmMain()->sckConnect().socketDescriptor()), level, option,
+                 &value, &size);
+    return value;
+}
+
+} // namespace
+
+class TestKeeper : public QObject {
+    Q_OBJECT
+    std::unique_ptr<testsupport::Environment> env;
+    std::unique_ptr<testsupport::LoopbackServer> server;
+
+    // Connected, greeted, and (with a password stored) logged in.
+    FrmMain* loggedIn()
+    {
+        if (!testsupport::connectMainWindow(*server))
+            return nullptr;
+        server->send("Welcome to Quillora Server [0.92]");
+        FrmMain* main = frmMain();
+        return QTest::qWaitFor([main] { return main->sckConnect().isGreeted(); }) ? main : nullptr;
+    }
+
+    static constexpr int RefusalMs = 200;
+
+    // Connected, greeted and past the time in which a refused password shows.
+    FrmMain* settled()
+    {
+        FrmMain* main = loggedIn();
+        QTest::qWait(RefusalMs + 50);
+        return main;
+    }
+
+    static QString status(FrmMain* main)
+    {
+        return main->statusPanel[0]->text() + "|" + main->statusPanel[1]->text();
+    }
+
+private slots:
+    void init()
+    {
+        env = std::make_unique<testsupport::Environment>();
+        server = std::make_unique<testsupport::LoopbackServer>();
+        testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
+        testsupport::storeSetting(QStringLiteral("ClientReconnectAttemps"), QStringLiteral("2"));
+        // A loss this long after logging in is no refused password.
+        ConnectionKeeper::setRefusalTimes(RefusalMs, RefusalMs);
+    }
+    void cleanup()
+    {
+        env.reset();
+        server.reset();
+        DeadPeerWatch::setMinimumSilence(DeadPeerWatch::DefaultMinimumSilenceMs);
+        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
+                                          ConnectionKeeper::NoPasswordRefusedMs);
+    }
+
+    // Lost, waited for, retried, back; the state shows in the status bar and the tray.
+    void aLostConnectionComesBack()
+    {
+        FrmMain* main = settled();
+        QVERIFY(main);
+        QCOMPARE(main->Tray1->TrayToolTip(), QString("Quillora Client"));
+        server->closeClient();
+        QVERIFY(logged("Reconnecting in [12] s \\(attempt 1 of 2\\)\\."));
+        QCOMPARE(logMessages()[1], QString("Disconnected."));
+        QVERIFY(QRegularExpression("^Reconnecting in [12] s\\|attempt 1 of 2$")
+                    .match(status(main))
+                    .hasMatch());
+        QVERIFY(main->Tray1->TrayToolTip().startsWith("Quillora Client - Reconnecting in "));
+        QVERIFY(main->cmdConnect[1]->isEnabled() && main->cmdConnect[0]->isEnabled());
+
+        QTRY_COMPARE_WITH_TIMEOUT(server->connections(), 2, 5000);
+        server->send("Welcome to Quillora Server [0.92]");
+        QVERIFY(logged("Reconnected\\."));
+        QCOMPARE(main->statusPanel[0]->text(), QString("Connected"));
+        QCOMPARE(main->Tray1->TrayToolTip(), QString("Quillora Client"));
+        QVERIFY(boxes().isEmpty());
+    }
+
+    // Disconnect stops the retries; Connect makes the waiting one at once.
+    void theUserStopsOrHurriesTheRetries()
+    {
+        FrmMain* main = settled();
+        QVERIFY(main);
+        server->closeClient();
+        QVERIFY(logged("Reconnecting in .*"));
+        QTest::mouseClick(main->cmdConnect[1], Qt::LeftButton);
+        QCOMPARE(logMessages().first(), QString("Reconnecting cancelled."));
+        QCOMPARE(status(main), QString("Not connected|"));
+        QVERIFY(!main->cmdConnect[1]->isEnabled());
+        QTest::qWait(2500); // past the first retry's time: none is made
+        QCOMPARE(server->connections(), 1);
+
+        QVERIFY(settled());
+        server->closeClient();
+        QVERIFY(logged("Reconnecting in .*"));
+        QTest::mouseClick(main->cmdConnect[0], Qt::LeftButton);
+        QCOMPARE(logMessages().first(), QString("Connecting."));
+        QCOMPARE(status(main), QString("Reconnecting|attempt 1 of 2"));
+        QTRY_COMPARE(server->connections(), 3);
+        server->send("Welcome to Quillora Server [0.92]");
+        QVERIFY(logged("Reconnected\\."));
+    }
+
+    // Every retry refused: one line each, then the box, once.
+    void givesUpAfterTheLastAttempt()
+    {
+        QVERIFY(settled());
+        server->stopListening();
+        server->closeClient();
+        QVERIFY(QTest::qWaitFor([] { return !boxes().isEmpty(); }, 10000));
+        QTest::qWait(100);
+        QCOMPARE(boxes().size(), 1);
+        QCOMPARE(boxes().first().title, QString("Error in connection"));
+        QStringList log = logMessages();
+        log.replaceInStrings(QRegularExpression("in [0-9]+ s"), "in n s");
+        QCOMPARE(log.mid(0, 9), (QStringList{
+                                    "Reconnecting given up after 2 attempts.",
+                                    "Reconnecting failed (attempt 2 of 2): Connection refused",
+                                    "Disconnected.",
+                                    "Error: 0 Description: Connection refused",
+                                    "Connecting.",
+                                    "Reconnecting in n s (attempt 2 of 2).",
+                                    "Reconnecting failed (attempt 1 of 2): Connection refused",
+                                    "Connecting.",
+                                    "Reconnecting in n s (attempt 1 of 2).",
+                                }));
+        QCOMPARE(status(frmMain()), QString("Not connected|"));
+    }
+
+    // The server closes right after the password: said so, and no retries.
+    void aRefusedPasswordIsToldAndNotRetried()
+    {
+        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
+                                          ConnectionKeeper::NoPasswordRefusedMs);
+        testsupport::storeSetting(QStringLiteral("ClientServerPassword"),
+                                  QStringLiteral("open sesame"));
+        FrmMain* main = loggedIn();
+        QVERIFY(main && server->waitForReceived(11));
+        server->closeClient();
+        QVERIFY(logged("The server closed the connection: check the password in Settings\\."));
+        QCOMPARE(status(main), QString("Not connected|Check the password"));
+        QTest::qWait(1500);
+        QCOMPARE(server->connections(), 1);
+        QVERIFY(logMessages().filter("Reconnecting").isEmpty());
+        QVERIFY(boxes().isEmpty());
+    }
+
+    // Without Reconnect a loss is only logged, as ever.
+    void withoutReconnectNothingIsRetried()
+    {
+        testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("False"));
+        FrmMain* main = settled();
+        QVERIFY(main);
+        server->closeClient();
+        QVERIFY(logged("Disconnected\\."));
+        QTest::qWait(1500);
+        QCOMPARE(server->connections(), 1);
+        QCOMPARE(status(main), QString("Not connected|"));
+        QCOMPARE(main->Tray1->TrayToolTip(), QString("Quillora Client - Not connected"));
+    }
+
+    // Keep-alive on the socket; a server that probed twice and then fell silent is
+    // given up as by a socket error.
+    void aSilentServerIsFoundDead()
+    {
+        testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("False"));
+        DeadPeerWatch::setMinimumSilence(400);
+        QVERIFY(loggedIn());
+        QCOMPARE(socketOption(SOL_SOCKET, SO_KEEPALIVE), 1);
+        QCOMPARE(socketOption(IPPROTO_TCP, TCP_KEEPIDLE), 30);
+        QCOMPARE(socketOption(IPPROTO_TCP, TCP_USER_TIMEOUT), 90000);
+        for (const QByteArray probe : {"PING_:1", "PING_:2"}) { // each its own read
+            server->clearReceived();
+            server->send(probe);
+            QVERIFY(server->waitForReceived(probe.size()));
+        }
+        QVERIFY(logged("Disconnected\\."));
+        QCOMPARE(logMessages()[1], QString("Error: 5 Description: No sign of the server for 1 s."));
+        QCOMPARE(boxes().size(), 1);
+        QVERIFY(!frmMain()->sckConnect().isConnected());
+    }
+
+    // After a reconnect the client asks for the last calls and logs those it missed;
+    // the reply does not reach the statistics window's mailbox.
+    void missedCallsAreLogged()
+    {
+        QVERIFY(settled());
+        QTest::qWait(1000); // the calls below are later than the last word heard
+        const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+        const QString old =
+            QDateTime::currentDateTime().addSecs(-3600).toString("yyyy-MM-dd HH:mm:ss");
+        server->closeClient();
+        QTRY_COMPARE_WITH_TIMEOUT(server->connections(), 2, 5000);
+        server->clearReceived();
+        server->send("Welcome to Quillora Server [0.92]");
+        QVERIFY(server->waitForReceived(14));
+        QCOMPARE(server->received(), QByteArray("STATS:LAST;200"));
+        server->send(("STATS:LAST;3#03Clara O'Brien," + now + ",555-1319,Unknown," + now +
+                      ",555-0000,Ann," + old + ",555-1")
+                         .toUtf8());
+        QVERIFY(logged("Missed while disconnected: \\d\\d:\\d\\d 555-1319 Clara O'Brien"));
+        QCOMPARE(logMessages()[1],
+                 "Missed while disconnected: " + now.mid(11, 5) + " 555-0000 Unknown");
+        QCOMPARE(logMessages()[2], QString("Reconnected."));
+        QVERIFY(!logMessages().contains("Receiving statistics."));
+    }
+};
+
+QTEST_MAIN(TestKeeper)
+#include "tst_keeper.moc"
