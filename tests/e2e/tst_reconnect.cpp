@@ -1,0 +1,122 @@
+// Getting the connection back, with the real server process: killed and started again on
+// its port, the client is back within the back-off, logs the calls rung meanwhile and
+// shows the next one; the user's Disconnect, a wrong password and an unticked Reconnect
+// leave it disconnected.
+
+#include "popup/frmquillora.h"
+#include "realserver.h"
+#include "shell/forms.h"
+#include "shell/frmmain.h"
+#include "testsupport.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+using testsupport::logMessages;
+
+namespace {
+
+const QString Password = QStringLiteral("open sesame");
+constexpr int RefusalMs = 300;
+
+// Waits until the newest log line matches.
+bool logged(const QString& pattern, int timeoutMs = 10000)
+{
+    const QRegularExpression expression(QRegularExpression::anchoredPattern(pattern));
+    return QTest::qWaitFor([&] { return expression.match(logMessages().value(0)).hasMatch(); },
+                           timeoutMs);
+}
+
+} // namespace
+
+class TestReconnect final : public QObject {
+    Q_OBJECT
+    std::unique_ptr<testsupport::Environment> m_env;
+    std::unique_ptr<testsupport::RealServer> m_server;
+
+    // Logged in (past the moment a refused password would show).
+    bool connectClient(const QString& password = Password)
+    {
+        testsupport::storeSetting(QStringLiteral("ClientServerPassword"), password);
+        if (!testsupport::connectMainWindowTo(m_server->port()) ||
+            !QTest::qWaitFor([] { return frmMain()->sckConnect().isGreeted(); }))
+            return false;
+        QTest::qWait(RefusalMs + 100);
+        return true;
+    }
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<testsupport::Environment>();
+        testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
+        ConnectionKeeper::setRefusalTimes(RefusalMs, RefusalMs);
+        m_server = std::make_unique<testsupport::RealServer>(QStringLiteral(QUILLORA_SERVER_BIN));
+        QVERIFY(m_server->start({"--password", Password, "--demo"}));
+    }
+
+    void cleanup()
+    {
+        testsupport::unloadAllWindows();
+        m_server.reset();
+        m_env.reset();
+        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
+                                          ConnectionKeeper::NoPasswordRefusedMs);
+    }
+
+    void backAfterARestartWithTheCallsMissed()
+    {
+        QVERIFY(connectClient());
+        m_server->kill();
+        // The first retry finds no server; the second waits 2 s, time to start it again
+        // and ring while the client is away.
+        QVERIFY(logged("Reconnecting in [23] s \\(attempt 2 of 5\\)\\."));
+        QVERIFY(m_server->start({"--password", Password}));
+        QCOMPARE(m_server->ring(QStringLiteral("555-0142")), 0);
+        QVERIFY(!logMessages().contains("Reconnected."));
+
+        QVERIFY(logged("Missed while disconnected: \\d\\d:\\d\\d 555-0142 .*"));
+        QCOMPARE(logMessages()[1], QString("Reconnected."));
+        QCOMPARE(m_server->ring(QStringLiteral("555-0199")), 0);
+        QVERIFY(QTest::qWaitFor([] {
+            const FrmQuillora* popUp = forms::loadedOrNull<FrmQuillora>();
+            return popUp && popUp->lblNumberCalling->text() == QLatin1String("555-0199");
+        }));
+        QCOMPARE(testsupport::boxes().size(), 0);
+    }
+
+    // Disconnect during the back-off; then a wrong password; then Reconnect unticked:
+    // none of them is retried.
+    void leftDisconnected()
+    {
+        QVERIFY(connectClient());
+        m_server->stop();
+        QVERIFY(logged("Reconnecting in .*"));
+        frmMain()->cmdConnect_Click(1);
+        QCOMPARE(logMessages().first(), QString("Reconnecting cancelled."));
+        QVERIFY(m_server->start({"--password", Password}));
+        QTest::qWait(2500);
+        QVERIFY(!frmMain()->sckConnect().isConnected());
+
+        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
+                                          ConnectionKeeper::NoPasswordRefusedMs);
+        testsupport::storeSetting(QStringLiteral("ClientServerPassword"),
+                                  QStringLiteral("wrong password"));
+        QVERIFY(testsupport::connectMainWindowTo(m_server->port()));
+        QVERIFY(logged("The server closed the connection: check the password in Settings\\."));
+        QCOMPARE(frmMain()->statusPanel[1]->text(), QString("Check the password"));
+
+        ConnectionKeeper::setRefusalTimes(RefusalMs, RefusalMs);
+        testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("False"));
+        QVERIFY(connectClient());
+        m_server->stop();
+        QVERIFY(logged("Disconnected\\."));
+        QVERIFY(m_server->start({"--password", Password}));
+        QTest::qWait(2500);
+        QVERIFY(!frmMain()->sckConnect().isConnected());
+        QVERIFY(logMessages().filter("Reconnecting in").size() == 1); // the first case's only
+    }
+};
+
+QTEST_MAIN(TestReconnect)
+#include "tst_reconnect.moc"
