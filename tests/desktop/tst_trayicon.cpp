@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QToolTip>
 #include <csignal>
 
 namespace {
@@ -89,6 +90,41 @@ private slots:
 
         main->FileExit->trigger();
         QVERIFY(QTest::qWaitFor([icon] { return !trayTree().contains(hexId(icon)); }));
+    }
+
+    // While the client waits to reconnect, the tray's tooltip and the status bar say so.
+    void theBackOffShowsInTheTrayAndTheStatusBar()
+    {
+        QVERIFY(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 20000));
+        testsupport::Environment env;
+        testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
+        testsupport::storeSetting(QStringLiteral("ClientReconnectAttemps"), QStringLiteral("0"));
+        ConnectionKeeper::setRefusalTimes(0, 0);
+        testsupport::LoopbackServer server;
+        FrmMain* main = frmMain();
+        main->show();
+        QVERIFY(testsupport::connectMainWindow(server));
+        server.send("Welcome to Quillora Server [0.92]");
+        QVERIFY(QTest::qWaitFor([main] { return main->sckConnect().isGreeted(); }));
+        server.stopListening();
+        server.closeClient();
+        QVERIFY(QTest::qWaitFor([main] {
+            return main->statusPanel[0]->text().startsWith(QLatin1String("Reconnecting in"));
+        }));
+        QCOMPARE(main->statusPanel[1]->text(), QString("attempt 1"));
+
+        WId icon = 0;
+        QVERIFY(QTest::qWaitFor([&icon] { return (icon = embeddedIcon()) != 0; }, 10000));
+        testsupport::runTool("xdotool", {"mousemove", "0", "0", "mousemove", "--sync", "--window",
+                                         hexId(icon), "8", "8", "mousemove_relative", "1", "1"});
+        QVERIFY(QTest::qWaitFor(
+            [] { return QToolTip::isVisible() && QToolTip::text().contains("Reconnecting"); },
+            10000));
+        QVERIFY(QToolTip::text().contains("Quillora Client - Reconnecting in "));
+        QVERIFY(QToolTip::text().size() <= 64);
+        main->FileExit->trigger();
+        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
+                                          ConnectionKeeper::NoPasswordRefusedMs);
     }
 
     // No tray at the start: the window is minimised instead. A tray that starts later

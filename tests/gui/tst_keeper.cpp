@@ -98,6 +98,11 @@ private slots:
                     .match(status(main))
                     .hasMatch());
         QVERIFY(main->Tray1->TrayToolTip().startsWith("Quillora Client - Reconnecting in "));
+        const auto trayPicture = [main] {
+            return main->Tray1->trayIcon()->icon().pixmap(32).toImage();
+        };
+        const QImage greyed = trayPicture(); // the disconnected look
+        QVERIFY(greyed != main->windowIcon().pixmap(32).toImage());
         QVERIFY(main->cmdConnect[1]->isEnabled() && main->cmdConnect[0]->isEnabled());
 
         QTRY_COMPARE_WITH_TIMEOUT(server->connections(), 2, 5000);
@@ -105,6 +110,7 @@ private slots:
         QVERIFY(logged("Reconnected\\."));
         QCOMPARE(main->statusPanel[0]->text(), QString("Connected"));
         QCOMPARE(main->Tray1->TrayToolTip(), QString("Quillora Client"));
+        QCOMPARE(trayPicture(), main->windowIcon().pixmap(32).toImage());
         QVERIFY(boxes().isEmpty());
     }
 
