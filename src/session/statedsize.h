@@ -12,7 +12,9 @@
 // The last field has no end mark: a read boundary inside it cannot be seen. The reply
 // counts as complete once at least one character of the last field has arrived; a last
 // field that is still empty waits for the link to go quiet, like a reply that states no
-// size.
+// size. A server that sends more fields than it states loses the surplus when it comes
+// in a later read (that read continues nothing); within the same read the count is seen
+// to be wrong and the reply is handed on whole once the link is quiet.
 namespace statedsize {
 
 enum class Progress {
