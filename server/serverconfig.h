@@ -13,7 +13,16 @@ struct ServerConfig {
 
     int authTimeoutMs = 10000;  // to send the password
     int pingIntervalMs = 30000; // between keep-alive probes
-    int silenceLimitMs = 90000; // a client heard from for this long is dropped
+    int silenceLimitMs = 90000; // a client not heard from for this long is dropped
+
+    // A client that answers the probes is heard from once an interval; one that misses
+    // this many in a row is taken for gone.
+    static constexpr int MissedProbesLimit = 3;
+    void setPingInterval(int milliseconds)
+    {
+        pingIntervalMs = milliseconds;
+        silenceLimitMs = MissedProbesLimit * milliseconds;
+    }
     int messageGapMs = 25;      // at least this between two messages to one client
     int quietMs = 10;           // a held inbound message is complete after this
     int maxClients = 64;        // authenticated

@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr int MaxSeconds = 24 * 3600;
+
 bool parseNumber(const QString& text, int min, int max, int* value)
 {
     bool ok = false;
@@ -15,6 +17,13 @@ bool parseNumber(const QString& text, int min, int max, int* value)
         return false;
     *value = n;
     return true;
+}
+
+QString notSeconds(const QCommandLineOption& option, const QString& value)
+{
+    return QStringLiteral("--%1: \"%2\" is not a number of seconds from 1 to %3.")
+        .arg(option.names().constFirst(), value)
+        .arg(MaxSeconds);
 }
 
 } // namespace
@@ -58,7 +67,12 @@ ServerOptions parseServerOptions(const QStringList& arguments)
         QStringLiteral("Name of the local control socket that the ring command uses "
                        "(default quillora-server-PORT, PORT being the port listened on)."),
         QStringLiteral("NAME"));
-    parser.addOptions({listen, port, db, password, demo, simulate, control});
+    const QCommandLineOption ping(
+        QStringLiteral("ping-interval"),
+        QStringLiteral("Send each client a keep-alive probe every SECONDS (default 30); a "
+                       "client silent for three of them is dropped."),
+        QStringLiteral("SECONDS"), QStringLiteral("30"));
+    parser.addOptions({listen, port, db, password, demo, simulate, control, ping});
     parser.addPositionalArgument(QStringLiteral("ring"),
                                  QStringLiteral("ring NUMBER: announce a call and exit."),
                                  QStringLiteral("[ring NUMBER]"));
@@ -97,14 +111,16 @@ ServerOptions parseServerOptions(const QStringList& arguments)
                                    "accept passwords of more than %2 characters.")
                         .arg(config.password.size())
                         .arg(LongestRefusedPassword));
+    int pingSeconds = 0;
+    if (!parseNumber(parser.value(ping), 1, MaxSeconds, &pingSeconds))
+        return fail(notSeconds(ping, parser.value(ping)));
+    config.setPingInterval(pingSeconds * 1000);
     config.controlName = parser.value(control);
     options.databasePath = parser.value(db);
     options.demo = parser.isSet(demo);
     if (parser.isSet(simulate) &&
-        !parseNumber(parser.value(simulate), 1, 24 * 3600, &options.simulateSeconds))
-        return fail(QStringLiteral("--simulate-calls: \"%1\" is not a number of seconds from "
-                                   "1 to 86400.")
-                        .arg(parser.value(simulate)));
+        !parseNumber(parser.value(simulate), 1, MaxSeconds, &options.simulateSeconds))
+        return fail(notSeconds(simulate, parser.value(simulate)));
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())

@@ -7,7 +7,7 @@
 
 // The command line:
 //   quillora-server [--listen ADDR] [--port N] [--db FILE] [--password TEXT] [--demo]
-//                   [--simulate-calls SECONDS] [--control NAME]
+//                   [--simulate-calls SECONDS] [--control NAME] [--ping-interval SECONDS]
 //   quillora-server ring [--port N | --control NAME] NUMBER
 struct ServerOptions {
     enum class Mode { Serve, Ring, Help, Version, Error };

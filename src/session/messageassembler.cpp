@@ -2,14 +2,11 @@
 
 #include "session/protocol.h"
 
-namespace {
-
-bool isReply(protocol::Kind kind)
+bool MessageAssembler::isStatsOrContacts(const QByteArray& chunk)
 {
+    const protocol::Kind kind = protocol::classify(chunk);
     return kind == protocol::Kind::Stats || kind == protocol::Kind::Contacts;
 }
-
-} // namespace
 
 MessageAssembler::Result MessageAssembler::feed(const QByteArray& chunk)
 {
@@ -24,10 +21,11 @@ MessageAssembler::Result MessageAssembler::feed(const QByteArray& chunk)
         } else if (holding()) {
             if (m_held.size() + chunk.size() > MaxMessageSize) {
                 result.droppedBytes = m_held.size() + chunk.size();
-                m_held.clear();
+                clear();
                 m_discarding = true;
             } else {
                 m_held.append(chunk);
+                finishIfComplete(result);
             }
         }
         // A read that continues nothing is dropped.
@@ -37,26 +35,41 @@ MessageAssembler::Result MessageAssembler::feed(const QByteArray& chunk)
     m_discarding = false;
     if (holding())
         result.messages.push_back(takeHeld());
-    if (!isReply(kind)) {
+    if (!isStatsOrContacts(chunk)) {
         result.messages.push_back(chunk);
     } else if (chunk.size() > MaxMessageSize) {
         result.droppedBytes = chunk.size();
         m_discarding = true;
     } else {
         m_held = chunk;
+        m_heldStats = kind == protocol::Kind::Stats;
+        finishIfComplete(result);
     }
     return result;
+}
+
+void MessageAssembler::finishIfComplete(Result& result)
+{
+    // A stated size that is exceeded is not trusted: such a reply, like one that states
+    // none, ends with the next message or when the link goes quiet, and is handed on
+    // whole. Cutting it at the stated size could split a field or lose the next message.
+    if (m_heldStats && m_size.update(m_held) == statedsize::Progress::Complete)
+        result.messages.push_back(takeHeld());
 }
 
 QByteArray MessageAssembler::takeHeld()
 {
     QByteArray message;
     message.swap(m_held);
+    m_heldStats = false;
+    m_size.reset();
     return message;
 }
 
 void MessageAssembler::clear()
 {
     m_held.clear();
+    m_heldStats = false;
+    m_size.reset();
     m_discarding = false;
 }

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "session/statedsize.h"
+
 #include <QByteArray>
 #include <vector>
 
 // Puts received data back into messages. The server's messages carry no terminator, so
 // each read normally is one message. A statistics or contacts reply can span several
 // reads: a read that begins with no known prefix while such a reply is held continues
-// it. A held reply is complete once the next message begins or the connection has been
-// quiet for a moment (the caller's timer calls takeHeld()).
+// it. A held reply is complete once the next message begins, once it holds every field
+// its header states (see statedsize.h), or once the connection has been quiet for a
+// while (the caller's timer calls takeHeld()).
 class MessageAssembler final {
 public:
     static constexpr qsizetype MaxMessageSize = 16 * 1024 * 1024;
@@ -23,9 +26,20 @@ public:
     QByteArray takeHeld();
 
     bool holding() const { return !m_held.isEmpty(); }
+    // How much of a statistics reply is held (0 when the held reply is another kind).
+    qsizetype heldStatsBytes() const { return m_heldStats ? m_held.size() : 0; }
     void clear();
 
+    // Whether a message (a request, or the read that begins a reply) is a statistics or
+    // contacts one.
+    static bool isStatsOrContacts(const QByteArray& chunk);
+
 private:
+    // Hands the held reply on when it holds all it says it holds.
+    void finishIfComplete(Result& result);
+
     QByteArray m_held;
+    bool m_heldStats = false;
+    statedsize::Tracker m_size;
     bool m_discarding = false; // the rest of an oversized reply
 };

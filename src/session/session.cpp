@@ -25,6 +25,7 @@ Session::Session(QObject* parent) : QObject(parent)
     m_socket.setObjectName(QStringLiteral("sckConnect"));
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(DefaultQuietMilliseconds);
+    m_clock.start();
 
     connect(&m_socket, &QTcpSocket::stateChanged, this, &Session::stateChanged);
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
@@ -107,6 +108,8 @@ bool Session::send(const QString& text)
     if (m_socket.write(bytes) != bytes.size())
         return false;
     m_socket.flush();
+    if (MessageAssembler::isStatsOrContacts(bytes))
+        m_pace.requestSent(m_clock.elapsed());
     return true;
 }
 
@@ -140,6 +143,8 @@ void Session::post(std::function<void()> event)
 void Session::onReadyRead()
 {
     const QByteArray chunk = m_socket.readAll();
+    if (MessageAssembler::isStatsOrContacts(chunk))
+        m_pace.replyBegan(m_clock.elapsed());
     MessageAssembler::Result result = m_assembler.feed(chunk);
     for (const QByteArray& message : result.messages)
         handOn(message);
@@ -148,7 +153,7 @@ void Session::onReadyRead()
         post([this, bytes] { emit messageDropped(bytes); });
     }
     if (m_assembler.holding())
-        m_quiet.start();
+        m_quiet.start(m_pace.quietMs());
     else
         m_quiet.stop();
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "session/linkpace.h"
 #include "session/messageassembler.h"
 #include "session/resetwatch.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -38,7 +40,8 @@ public:
     // Closes whatever is open; raises no Close event.
     void close();
 
-    // Sends exactly the text, nothing added. False when it could not be sent.
+    // Sends exactly the text, nothing added. False when it could not be sent. A
+    // statistics or contacts request starts the timing of the link (see linkpace.h).
     bool send(const QString& text);
 
     // The system's socket while one is open (-1 otherwise), for its options.
@@ -52,9 +55,14 @@ public:
     void setGreeted() { m_greeted = isConnected(); }
     bool isGreeted() const { return m_greeted && isConnected(); }
 
-    // How long a held reply waits for more data before it counts as complete.
-    static constexpr int DefaultQuietMilliseconds = 30;
-    void setQuietInterval(int milliseconds) { m_quiet.setInterval(milliseconds); }
+    // How long a held reply waits for more data before it counts as complete: at least
+    // this, longer on a slow link (see linkpace.h).
+    static constexpr int DefaultQuietMilliseconds = LinkPace::DefaultMinimumMs;
+    void setQuietInterval(int milliseconds) { m_pace.setMinimum(milliseconds); }
+    int quietInterval() const { return m_pace.quietMs(); }
+
+    // How much of a statistics reply has arrived and is still being put together.
+    qsizetype heldStatsBytes() const { return m_assembler.heldStatsBytes(); }
 
 signals:
     void connected();
@@ -77,6 +85,8 @@ private:
     MessageAssembler m_assembler;
     ResetWatch m_resetWatch;
     QTimer m_quiet;
+    LinkPace m_pace;
+    QElapsedTimer m_clock;  // for m_pace
     quint64 m_attempt = 0;  // events of an abandoned attempt are not delivered
     bool m_closing = false; // a local close raises no Close event
     bool m_greeted = false;

@@ -25,6 +25,7 @@ public:
     static constexpr int LoadWidthTwips = 12000;
     static constexpr int MinGridWindowHeightTwips = 3700;
     static constexpr int TickMilliseconds = 15;
+    // A query times out after this many ticks in which no part of its reply arrived.
     static constexpr int TimeoutTicks = 500;
 
     FrmStatistics();
@@ -76,10 +77,13 @@ private:
     void buildFrame();
     QFrame* makeLine(const char* name, int x1, int y1, int x2, int y2);
     void showReply(QString reply);
+    // Whether more of a statistics reply has arrived since the last tick (or the query).
+    bool replyGrew();
 
     OuterSize* m_outerSize = nullptr;
     QMetaObject::Connection m_watch;
     bool m_watching = false;
+    qsizetype m_arrived = 0; // of a statistics reply still being put together
 };
 
 FrmStatistics* frmStatistics();

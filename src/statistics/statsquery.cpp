@@ -1,11 +1,15 @@
 // The statistics window's query and reply poller: the Query button sends one request
 // and starts the poller; each tick of the poller either shows a reply from the
-// statistics mailbox in the grid or counts towards the time-out.
+// statistics mailbox in the grid or counts towards the time-out. A reply that is
+// visibly arriving is not late, however long a slow link takes to bring all of it:
+// the time-out counts the ticks since the query or since the last part of a
+// statistics reply came in.
 
 #include "statistics/frmstatistics.h"
 
 #include "session/modvariables.h"
 #include "session/protocol.h"
+#include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
 #include "shell/queuedbox.h"
@@ -59,7 +63,18 @@ void FrmStatistics::cmdQuery_Click()
         }
     }
     QueryTicks = 0;
+    m_arrived = socket.heldStatsBytes();
     timerStats->start();
+}
+
+bool FrmStatistics::replyGrew()
+{
+    const FrmMain* main = forms::loadedOrNull<FrmMain>();
+    const qsizetype arrived = main ? main->sckConnect().heldStatsBytes() : 0;
+    if (arrived == m_arrived)
+        return false;
+    m_arrived = arrived;
+    return true;
 }
 
 void FrmStatistics::timerStats_Timer()
@@ -75,7 +90,9 @@ void FrmStatistics::timerStats_Timer()
             // A reply shown on the tick that reaches the limit is not also a time-out.
             return;
         }
-        if (QueryTicks == TimeoutTicks) {
+        if (replyGrew()) {
+            QueryTicks = 0;
+        } else if (QueryTicks == TimeoutTicks) {
             timerStats->stop();
             Frame1->setEnabled(true);
             queueMsgBox(QStringLiteral("The query timed out. Please try again. If the error "

@@ -4,15 +4,13 @@
 #include "contacts/frmcontacts.h"
 #include "popup/frmquillora.h"
 #include "realserver.h"
+#include "serverdb.h"
 #include "session/modvariables.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "statistics/frmstatistics.h"
 #include "testsupport.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTest>
 
 namespace {
@@ -32,22 +30,6 @@ const QString ContactCounts =
 const QString Record = "SELECT id, name, home, mobile, email, business_phone, business_fax"
                        " FROM contacts WHERE id = ";
 
-// The rows of a query on the server's database, each row's values joined by "|".
-QStringList dbRows(const QString& sql)
-{
-    QSqlQuery query(sql);
-    if (!query.isActive())
-        return {query.lastError().text()};
-    QStringList rows;
-    while (query.next()) {
-        QStringList values;
-        for (int i = 0; i < query.record().count(); ++i)
-            values << query.value(i).toString();
-        rows << values.join(QLatin1Char('|'));
-    }
-    return rows;
-}
-
 // The record the contacts window shows, in the order of Record.
 QString shown(const FrmContacts* w)
 {
@@ -64,7 +46,7 @@ class TestClientServer final : public QObject {
     std::unique_ptr<testsupport::Environment> m_env;
     std::unique_ptr<testsupport::RealServer> m_server;
 
-    static QString stored(const QString& id) { return dbRows(Record + id).value(0); }
+    static QString stored(const QString& id) { return testsupport::dbRows(Record + id).value(0); }
 
     // Connects and waits until the server has checked the password the client sent.
     bool connectClient(const QString& password = Password)
@@ -117,16 +99,13 @@ private slots:
         m_env = std::make_unique<testsupport::Environment>();
         m_server = std::make_unique<testsupport::RealServer>(QStringLiteral(QUILLORA_SERVER_BIN));
         QVERIFY(m_server->start({"--password", Password, "--demo"}));
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-        db.setDatabaseName(m_server->databasePath());
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        QVERIFY(db.open());
+        QVERIFY(testsupport::openDatabase(m_server->databasePath()));
     }
 
     void cleanup()
     {
         testsupport::unloadAllWindows();
-        QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
+        testsupport::closeDatabase();
         m_server.reset();
         m_env.reset();
     }
@@ -141,8 +120,8 @@ private slots:
         QPointer<FrmContacts> w = forms::loadedOrNull<FrmContacts>();
 
         QVERIFY(w && search(w, 1, QStringLiteral("AN"))); // by name, whatever the case
-        const QStringList ids =
-            dbRows(QStringLiteral("SELECT id FROM contacts WHERE name LIKE '%an%' ORDER BY id"));
+        const QStringList ids = testsupport::dbRows(
+            QStringLiteral("SELECT id FROM contacts WHERE name LIKE '%an%' ORDER BY id"));
         QVERIFY(ids.size() >= 3);
         QCOMPARE(modVariables().ContactRecords, ids);
         // Next round the whole list back to the first, then Back round it once more.
@@ -170,7 +149,8 @@ private slots:
         QCOMPARE(w->lblInput[1]->text(), "New record saved with ID " + newId + ".");
         w->cmdContact[FrmContacts::Edit]->click();
         QVERIFY(save(w, "Record " + newId + " saved."));
-        QCOMPARE(dbRows(QStringLiteral("SELECT id FROM contacts WHERE name = 'Margit Holm'")),
+        QCOMPARE(testsupport::dbRows(
+                     QStringLiteral("SELECT id FROM contacts WHERE name = 'Margit Holm'")),
                  QStringList{newId});
         QVERIFY(search(w, 0, QStringLiteral("MARGIT@"))); // all fields
         QCOMPARE(modVariables().ContactRecords, QStringList{newId});
@@ -200,17 +180,11 @@ private slots:
             s->cmbRecords->setEditText(QStringLiteral("20"));
             s->cmdQuery->click();
             QVERIFY(QTest::qWaitFor([s] { return s && s->Frame1->isEnabled(); }));
-            QStringList expected = dbRows(sql);
+            QStringList expected = testsupport::dbRows(sql);
             QVERIFY2(expected.size() >= 10, qPrintable(expected.join(QLatin1Char('\n'))));
             const GridModel& grid = s->MSFlexGrid1->grid();
-            QStringList rows;
-            for (int r = 1; r < grid.rows(); ++r) {
-                QStringList cells;
-                for (int c = 0; c < grid.cols(); ++c)
-                    cells << grid.textMatrix(r, c);
-                rows << cells.join(QLatin1Char('|'));
-            }
-            QCOMPARE(rows, expected << QString(grid.cols() - 1, QLatin1Char('|'))); // empty last
+            QCOMPARE(testsupport::gridRows(grid),
+                     expected << QString(grid.cols() - 1, QLatin1Char('|'))); // empty last
         }
     }
 

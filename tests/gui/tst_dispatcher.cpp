@@ -198,6 +198,41 @@ private slots:
         QCOMPARE(server->received(), QByteArray("PONG_:xPONG_:y"));
     }
 
+    // A reply that states its size is handed on with its last field: neither the clock
+    // nor the next message is needed.
+    void replyEndsAtItsStatedSize()
+    {
+        FrmMain* main = connectedMain();
+        QVERIFY(main);
+        main->sckConnect().setQuietInterval(60000);
+        server->send("STATS:LAST;2#03Ann,14:03,555-1,");
+        QTest::qWait(5);
+        server->send("Bob,14:05,555-2");
+        QTRY_COMPARE(modVariables().StatsReply,
+                     QString("STATS:LAST;2#03Ann,14:03,555-1,Bob,14:05,555-2"));
+    }
+
+    // A reply that states no size may pause for twice the time its request took to be
+    // answered: on a slow link, a gap longer than the usual quiet time does not cut it.
+    void slowLinkLengthensTheQuietTime()
+    {
+        FrmMain* main = connectedMain();
+        QVERIFY(main);
+        Session& session = main->sckConnect();
+        const QByteArray request = "CNTAC:SEAR;NAME;a";
+        QVERIFY(session.send(QString::fromLatin1(request)));
+        QVERIFY(server->waitForReceived(request.size()));
+        QTest::qWait(500); // the server's answer is half a second on its way
+        server->send("CNTAC:SEAR;Ann,1,2,3,4,5,7");
+        QTRY_VERIFY(session.heldStatsBytes() == 0 && session.quietInterval() >= 1000);
+        QVERIFY(session.quietInterval() <= 2000);
+        QTest::qWait(3 * Session::DefaultQuietMilliseconds);
+        server->send(",8,9");
+        // The shown record is 7; the matches come after it.
+        QTRY_COMPARE(modVariables().ContactRecords, (QStringList{"8", "9"}));
+        QCOMPARE(forms::loadedOrNull<FrmContacts>()->txtInput[0]->text(), QString("Ann"));
+    }
+
     void contactsReplyLoadsWindowHidden()
     {
         FrmMain* main = connectedMain();

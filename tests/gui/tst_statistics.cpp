@@ -206,6 +206,37 @@ private slots:
         QCOMPARE(boxes().size(), 1);
     }
 
+    // The time-out counts the ticks in which nothing of the reply arrived: a slow link
+    // that keeps delivering is not timed out, a stalled one is.
+    void replyStillArrivingIsNotTimedOut()
+    {
+        FrmStatistics* w = open();
+        QVERIFY(w);
+        frmMain()->sckConnect().setQuietInterval(60000); // held until it is complete
+        query(w, ContactList, QStringLiteral("10"), "STATS:CNTS;00");
+        w->timerStats->stop(); // the test drives the ticks
+        const auto ticks = [w](int n) {
+            for (int i = 0; i < n; ++i)
+                w->timerStats_Timer();
+        };
+        ticks(FrmStatistics::TimeoutTicks);
+        QVERIFY(locked(w));
+        m_server->send("STATS:CNTS;2#01");
+        QTRY_VERIFY(frmMain()->sckConnect().heldStatsBytes() > 0);
+        ticks(1); // the 501st tick, but the reply has begun: no time-out
+        QVERIFY(locked(w));
+        ticks(FrmStatistics::TimeoutTicks);
+        m_server->send("7,");
+        QTRY_VERIFY(frmMain()->sckConnect().heldStatsBytes() > 15);
+        ticks(FrmStatistics::TimeoutTicks + 1);
+        QVERIFY(locked(w) && boxes().isEmpty());
+        ticks(1); // 501 ticks since the last part came
+        QVERIFY(!locked(w));
+        checkOneBox(QStringLiteral("The query timed out. Please try again. If the error presists, "
+                                   "then please try to reconnect."),
+                    QStringLiteral("Query statistic"));
+    }
+
     void closingAndLosingTheConnection()
     {
         // Close empties the mailbox.

@@ -4,6 +4,7 @@
 #include "serverlog.h"
 #include "serveroptions.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -63,6 +64,22 @@ quint16 startProgram(QProcess& process, const QStringList& arguments)
     while (!listening.match(output).hasMatch() && process.waitForReadyRead(10000))
         output += QString::fromUtf8(process.readAllStandardOutput());
     return listening.match(output).captured(1).toUShort();
+}
+
+// Whether a connection on the local port is in TIME_WAIT, the state that keeps a port
+// from being listened on again without SO_REUSEADDR.
+bool timeWaitOn(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QString local = QStringLiteral(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> columns = line.simplified().split(' ');
+        if (columns.size() > 3 && columns[1].endsWith(local.toLatin1()) && columns[3] == "06")
+            return true;
+    }
+    return false;
 }
 
 // Runs the program to its end while this process's event loop goes on; whether it exited
@@ -229,6 +246,88 @@ private slots:
                                                                "more than 8 characters")
                                                     .arg(password.size())),
                      qPrintable(options.errorText));
+    }
+
+    void pingIntervalOption_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("pingMs"); // 0: refused
+        QTest::addColumn<int>("silenceMs");
+        QTest::newRow("default") << QStringList() << 30000 << 90000;
+        QTest::newRow("1") << QStringList{"--ping-interval", "1"} << 1000 << 3000;
+        QTest::newRow("45") << QStringList{"--ping-interval=45"} << 45000 << 135000;
+        QTest::newRow("a day") << QStringList{"--ping-interval", "86400"} << 86400000 << 259200000;
+        QTest::newRow("0") << QStringList{"--ping-interval", "0"} << 0 << 0;
+        QTest::newRow("negative") << QStringList{"--ping-interval=-3"} << 0 << 0;
+        QTest::newRow("fraction") << QStringList{"--ping-interval", "1.5"} << 0 << 0;
+        QTest::newRow("word") << QStringList{"--ping-interval", "often"} << 0 << 0;
+        QTest::newRow("over a day") << QStringList{"--ping-interval", "86401"} << 0 << 0;
+    }
+    void pingIntervalOption()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, pingMs);
+        QFETCH(int, silenceMs);
+        const ServerOptions options =
+            parseServerOptions(QStringList{"quillora-server"} + arguments);
+        if (pingMs == 0) {
+            QCOMPARE(options.mode, ServerOptions::Mode::Error);
+            QVERIFY2(options.errorText.startsWith("--ping-interval: "),
+                     qPrintable(options.errorText));
+            return;
+        }
+        QCOMPARE(options.mode, ServerOptions::Mode::Serve);
+        QCOMPARE(options.config.pingIntervalMs, pingMs);
+        QCOMPARE(options.config.silenceLimitMs, silenceMs);
+    }
+
+    // With --ping-interval 1 a client gets a probe every second, and one that answers none
+    // is dropped after three; counted, not timed.
+    void programProbesAtItsPingInterval()
+    {
+        QProcess server;
+        const quint16 port = startProgram(
+            server, {"--port", "0", "--db", m_f->dir.filePath("p.sqlite"), "--ping-interval", "1"});
+        QVERIFY(port != 0);
+        WireClient answering(port);
+        WireClient silent(port, false);
+        QCOMPARE(answering.next("") + silent.next(""), Greeting + Greeting);
+        const auto pings = [](const WireClient& client) {
+            return std::count_if(client.reads.cbegin(), client.reads.cend(),
+                                 [](const QByteArray& read) { return read.startsWith("PING_:"); });
+        };
+        QVERIFY(QTest::qWaitFor([&] { return silent.gone(); }, 30000));
+        QVERIFY(pings(silent) >= 2);
+        QVERIFY(QTest::qWaitFor([&] { return pings(answering) >= 5; }, 30000));
+        QVERIFY(!answering.gone());
+        server.terminate();
+        QVERIFY(server.waitForFinished());
+    }
+
+    // Stopped while a client is connected, the server leaves that connection in TIME_WAIT
+    // on its port; started again on the same port it listens at once, and a client that
+    // comes back is served.
+    void restartedProgramTakesItsPortAtOnce()
+    {
+        const QStringList arguments{"--db", m_f->dir.filePath("r.sqlite"), "--demo"};
+        QProcess server;
+        const quint16 port = startProgram(server, QStringList{"--port", "0"} + arguments);
+        QVERIFY(port != 0);
+        {
+            WireClient client(port);
+            QCOMPARE(client.next(""), Greeting);
+            server.terminate(); // the server closes first, so its side waits in TIME_WAIT
+            QVERIFY(server.waitForFinished());
+            QVERIFY(QTest::qWaitFor([&] { return client.gone(); }));
+        }
+        QVERIFY(timeWaitOn(port));
+        QCOMPARE(startProgram(server, QStringList{"--port", QString::number(port)} + arguments),
+                 port);
+        WireClient again(port);
+        QCOMPARE(again.next(""), Greeting);
+        QVERIFY(again.send("STATS:CNTS;00", "STATS:").startsWith("STATS:CNTS;60#09"));
+        server.terminate();
+        QVERIFY(server.waitForFinished());
     }
 
     // The program: command-line errors, its ring command, and its data after being killed.

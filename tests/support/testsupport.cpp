@@ -183,6 +183,18 @@ bool LoopbackServer::waitForDisconnect(int timeoutMs)
 
 namespace testsupport {
 
+QStringList gridRows(const GridModel& grid)
+{
+    QStringList rows;
+    for (int r = 1; r < grid.rows(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < grid.cols(); ++c)
+            cells << grid.textMatrix(r, c);
+        rows << cells.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
 QStringList logMessages()
 {
     QStringList result;

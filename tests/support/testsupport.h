@@ -4,6 +4,7 @@
 // window registry between cases, and a loopback peer that sends and records exact bytes.
 
 #include "shell/msgbox.h"
+#include "statistics/gridmodel.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -110,6 +111,9 @@ private:
     int m_connections = 0;
     quint16 m_port = 0;
 };
+
+// A grid's rows below the header, each row's cells joined by "|".
+QStringList gridRows(const GridModel& grid);
 
 // The main window's log without the "HH:MM " time stamps, newest first.
 QStringList logMessages();

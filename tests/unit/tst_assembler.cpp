@@ -1,6 +1,12 @@
+#include "session/linkpace.h"
 #include "session/messageassembler.h"
+#include "session/statedsize.h"
 
 #include <QTest>
+
+using statedsize::Progress;
+
+Q_DECLARE_METATYPE(Progress)
 
 class TestAssembler : public QObject {
     Q_OBJECT
@@ -49,6 +55,124 @@ private slots:
         QCOMPARE(assembler.feed("PING_:").messages.size(), size_t(1));
         (void)assembler.feed("STATS:ok");
         QCOMPARE(assembler.takeHeld(), QByteArray("STATS:ok"));
+    }
+
+    void statedSize_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<Progress>("progress");
+        const auto row = [](const char* name, const QByteArray& reply, Progress progress) {
+            QTest::newRow(name) << reply << progress;
+        };
+        row("exact", "STATS:LAST;2#03Ann,14:03,555-1,Bob,14:05,555-2", Progress::Complete);
+        row("one field short", "STATS:LAST;2#03Ann,14:03,555-1,Bob,14:05", Progress::Pending);
+        row("last field not begun", "STATS:LAST;2#03Ann,14:03,555-1,Bob,14:05,", Progress::Pending);
+        row("one field too many", "STATS:LAST;2#03Ann,14:03,555-1,Bob,14:05,555-2,x",
+            Progress::Exceeded);
+        row("empty fields count", "STATS:UNKN;1#03,, ", Progress::Complete);
+        row("single field", "STATS:CNTS;1#01x", Progress::Complete);
+        row("no records", "STATS:LAST;0#03", Progress::Complete);
+        row("no records, yet a field", "STATS:LAST;0#03x", Progress::Exceeded);
+        row("no fields per record, yet a field", "STATS:TOPS;5#00x", Progress::Exceeded);
+        row("leading zeros", "STATS:TOPS;001#02a,b", Progress::Complete);
+        row("kind cut short", "STATS:LA", Progress::Pending);
+        row("count cut short", "STATS:LAST;2", Progress::Pending);
+        row("fields per record cut short", "STATS:LAST;2#0", Progress::Pending);
+        row("no semicolon", "STATS:LAST#00a,b", Progress::Unstated);
+        row("count not a number", "STATS:TOPS;20,x#,,7,Ann", Progress::Unstated);
+        row("empty count", "STATS:LAST;#01,a,", Progress::Unstated);
+        row("signed count", "STATS:LAST;+1#01a", Progress::Unstated);
+        row("space in count", "STATS:LAST; 1#01a", Progress::Unstated);
+        row("fields per record not a number", "STATS:LAST;1#0xa", Progress::Unstated);
+        row("fields per record with a comma", "STATS:LAST;1#,3a", Progress::Unstated);
+        // The most fields a message within the size limit can hold (each but the last
+        // needs a comma), and one record more than that.
+        row("largest count that fits", "STATS:CNTS;8388608#02a", Progress::Pending);
+        row("count beyond the size limit", "STATS:CNTS;8388609#02a", Progress::Unstated);
+        row("count that overflows 64 bits", "STATS:LAST;99999999999999999999#03a",
+            Progress::Unstated);
+        row("18 nines times 99", "STATS:LAST;999999999999999999#99a", Progress::Unstated);
+        row("contacts reply", "CNTAC:SEAR;Ann,1,2,3,4,5,7", Progress::Unstated);
+    }
+    void statedSize()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(Progress, progress);
+        QCOMPARE(statedsize::progress(reply), progress);
+        // Followed read by read, every prefix gets the answer the prefix alone gets.
+        statedsize::Tracker tracker;
+        for (qsizetype k = 1; k <= reply.size(); ++k)
+            QCOMPARE(tracker.update(reply.left(k)), statedsize::progress(reply.left(k)));
+    }
+
+    void replyHandedOnAtItsStatedSize()
+    {
+        MessageAssembler assembler;
+        QVERIFY(assembler.feed("STATS:TOPS;2#02a,").messages.empty());
+        QCOMPARE(assembler.heldStatsBytes(), qsizetype(17));
+        QVERIFY(assembler.feed("b,").messages.empty());
+        const auto done = assembler.feed("c,d");
+        QCOMPARE(done.messages, std::vector<QByteArray>{"STATS:TOPS;2#02a,b,c,d"});
+        QVERIFY(!assembler.holding());
+        // What follows in a later read continues nothing.
+        QVERIFY(assembler.feed("e,f").messages.empty());
+        QVERIFY(!assembler.holding());
+        // All in one read, and a reply of no records.
+        QCOMPARE(assembler.feed("STATS:LAST;1#03x,y,z").messages.size(), size_t(1));
+        QCOMPARE(assembler.feed("STATS:LAST;0#03").messages.size(), size_t(1));
+        QVERIFY(!assembler.holding());
+
+        // More than stated in one read: not cut, held whole until the link goes quiet.
+        QVERIFY(assembler.feed("STATS:LAST;1#03x,").messages.empty());
+        QVERIFY(assembler.feed("y,z,w").messages.empty());
+        QVERIFY(assembler.feed(",v").messages.empty());
+        QCOMPARE(assembler.takeHeld(), QByteArray("STATS:LAST;1#03x,y,z,w,v"));
+        // A contacts reply states no size and is no statistics reply.
+        QVERIFY(assembler.feed("CNTAC:SEAR;a,1,2").messages.empty());
+        QCOMPARE(assembler.heldStatsBytes(), qsizetype(0));
+        QVERIFY(assembler.holding());
+    }
+
+    void quietTimeFollowsTheLink_data()
+    {
+        QTest::addColumn<qint64>("firstByteMs");
+        QTest::addColumn<int>("minimumMs");
+        QTest::addColumn<int>("quietMs");
+        QTest::newRow("local") << qint64(2) << 30 << 30;
+        QTest::newRow("15 ms") << qint64(15) << 30 << 30;
+        QTest::newRow("80 ms") << qint64(80) << 30 << 160;
+        QTest::newRow("1 s") << qint64(1000) << 30 << 2000;
+        QTest::newRow("a minute") << qint64(60000) << 30 << 2000;
+        QTest::newRow("minimum above the cap") << qint64(80) << 60000 << 60000;
+    }
+    void quietTimeFollowsTheLink()
+    {
+        QFETCH(qint64, firstByteMs);
+        QFETCH(int, minimumMs);
+        QFETCH(int, quietMs);
+        QCOMPARE(LinkPace::quietFor(firstByteMs, minimumMs), quietMs);
+        LinkPace pace;
+        pace.setMinimum(minimumMs);
+        pace.requestSent(1000);
+        pace.replyBegan(1000 + firstByteMs);
+        QCOMPARE(pace.quietMs(), quietMs);
+    }
+
+    void onlyTheFirstReplyAfterARequestIsMeasured()
+    {
+        LinkPace pace;
+        QCOMPARE(pace.quietMs(), LinkPace::DefaultMinimumMs);
+        pace.replyBegan(500); // nothing asked for
+        QCOMPARE(pace.quietMs(), LinkPace::DefaultMinimumMs);
+        pace.requestSent(1000);
+        pace.requestSent(1100); // measured from the latest request
+        pace.replyBegan(1200);
+        QCOMPARE(pace.quietMs(), 200);
+        pace.replyBegan(9000); // a second reply to the same request
+        QCOMPARE(pace.quietMs(), 200);
+        pace.requestSent(10000);
+        pace.replyBegan(10005);
+        QCOMPARE(pace.quietMs(), LinkPace::DefaultMinimumMs);
     }
 };
 

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QtGlobal>
+
+// How long a reply that has not said it is complete may pause before it counts as
+// complete. A slow link delivers a large reply in bursts, one round trip apart, so the
+// pause allowed follows the link: twice the time from the latest statistics or contacts
+// request to the first byte of its reply, never below the minimum (30 ms unless set) and
+// never above MaxQuietMs, so a wrongly stated size or a stalled server holds a reply for
+// at most that long after its last byte.
+class LinkPace final {
+public:
+    static constexpr int DefaultMinimumMs = 30;
+    static constexpr int MaxQuietMs = 2000;
+
+    // The quiet time for a reply whose first byte came `firstByteMs` after its request.
+    // A minimum above MaxQuietMs wins.
+    static int quietFor(qint64 firstByteMs, int minimumMs);
+
+    void setMinimum(int milliseconds) { m_minimum = milliseconds; }
+
+    // Times on one monotonic clock, in milliseconds. A request restarts the measurement;
+    // only the first reply after it is measured.
+    void requestSent(qint64 nowMs) { m_sentAt = nowMs; }
+    void replyBegan(qint64 nowMs);
+
+    int quietMs() const { return quietFor(m_firstByteMs, m_minimum); }
+
+private:
+    int m_minimum = DefaultMinimumMs;
+    qint64 m_sentAt = -1;     // the request waiting for the first byte of its reply
+    qint64 m_firstByteMs = 0; // the latest measurement
+};
