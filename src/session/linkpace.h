@@ -26,6 +26,13 @@ public:
 
     int quietMs() const { return quietFor(m_firstByteMs, m_minimum); }
 
+    // A new connection may run over another link: what was measured no longer holds.
+    void forget()
+    {
+        m_sentAt = -1;
+        m_firstByteMs = 0;
+    }
+
 private:
     int m_minimum = DefaultMinimumMs;
     qint64 m_sentAt = -1;     // the request waiting for the first byte of its reply

@@ -25,7 +25,7 @@ MessageAssembler::Result MessageAssembler::feed(const QByteArray& chunk)
                 m_discarding = true;
             } else {
                 m_held.append(chunk);
-                finishIfComplete(result);
+                followStatedSize();
             }
         }
         // A read that continues nothing is dropped.
@@ -43,18 +43,17 @@ MessageAssembler::Result MessageAssembler::feed(const QByteArray& chunk)
     } else {
         m_held = chunk;
         m_heldStats = kind == protocol::Kind::Stats;
-        finishIfComplete(result);
+        followStatedSize();
     }
     return result;
 }
 
-void MessageAssembler::finishIfComplete(Result& result)
+void MessageAssembler::followStatedSize()
 {
     // A stated size that is exceeded is not trusted: such a reply, like one that states
     // none, ends with the next message or when the link goes quiet, and is handed on
     // whole. Cutting it at the stated size could split a field or lose the next message.
-    if (m_heldStats && m_size.update(m_held) == statedsize::Progress::Complete)
-        result.messages.push_back(takeHeld());
+    m_complete = m_heldStats && m_size.update(m_held) == statedsize::Progress::Complete;
 }
 
 QByteArray MessageAssembler::takeHeld()
@@ -62,6 +61,7 @@ QByteArray MessageAssembler::takeHeld()
     QByteArray message;
     message.swap(m_held);
     m_heldStats = false;
+    m_complete = false;
     m_size.reset();
     return message;
 }
@@ -70,6 +70,7 @@ void MessageAssembler::clear()
 {
     m_held.clear();
     m_heldStats = false;
+    m_complete = false;
     m_size.reset();
     m_discarding = false;
 }

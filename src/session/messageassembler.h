@@ -8,9 +8,10 @@
 // Puts received data back into messages. The server's messages carry no terminator, so
 // each read normally is one message. A statistics or contacts reply can span several
 // reads: a read that begins with no known prefix while such a reply is held continues
-// it. A held reply is complete once the next message begins, once it holds every field
-// its header states (see statedsize.h), or once the connection has been quiet for a
-// while (the caller's timer calls takeHeld()).
+// it. A held reply is complete once the next message begins or once the connection has
+// been quiet for a while (the caller's timer calls takeHeld()). A statistics reply that
+// holds every field its header states (see statedsize.h) needs only a moment's quiet:
+// the rest of its last field, which has no end mark, may still be on its way.
 class MessageAssembler final {
 public:
     static constexpr qsizetype MaxMessageSize = 16 * 1024 * 1024;
@@ -28,6 +29,8 @@ public:
     bool holding() const { return !m_held.isEmpty(); }
     // How much of a statistics reply is held (0 when the held reply is another kind).
     qsizetype heldStatsBytes() const { return m_heldStats ? m_held.size() : 0; }
+    // Whether the held reply is a statistics reply whose every stated field has begun.
+    bool heldComplete() const { return m_complete; }
     void clear();
 
     // Whether a message (a request, or the read that begins a reply) is a statistics or
@@ -35,11 +38,11 @@ public:
     static bool isStatsOrContacts(const QByteArray& chunk);
 
 private:
-    // Hands the held reply on when it holds all it says it holds.
-    void finishIfComplete(Result& result);
+    void followStatedSize();
 
     QByteArray m_held;
     bool m_heldStats = false;
     statedsize::Tracker m_size;
+    bool m_complete = false;
     bool m_discarding = false; // the rest of an oversized reply
 };

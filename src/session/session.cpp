@@ -94,6 +94,7 @@ void Session::close()
     ++m_attempt; // what was read but not yet handled belongs to the closed connection
     m_quiet.stop();
     m_assembler.clear();
+    m_pace.forget();
     m_closing = true;
     m_socket.abort();
     m_resetWatch.release();
@@ -153,7 +154,7 @@ void Session::onReadyRead()
         post([this, bytes] { emit messageDropped(bytes); });
     }
     if (m_assembler.holding())
-        m_quiet.start(m_pace.quietMs());
+        m_quiet.start(m_assembler.heldComplete() ? StatedSizeSettleMilliseconds : m_pace.quietMs());
     else
         m_quiet.stop();
 }

@@ -58,6 +58,9 @@ public:
     // How long a held reply waits for more data before it counts as complete: at least
     // this, longer on a slow link (see linkpace.h).
     static constexpr int DefaultQuietMilliseconds = LinkPace::DefaultMinimumMs;
+    // A statistics reply holding every field it states waits only this long for the rest
+    // of its last field.
+    static constexpr int StatedSizeSettleMilliseconds = 30;
     void setQuietInterval(int milliseconds) { m_pace.setMinimum(milliseconds); }
     int quietInterval() const { return m_pace.quietMs(); }
 

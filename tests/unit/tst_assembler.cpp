@@ -105,32 +105,38 @@ private slots:
             QCOMPARE(tracker.update(reply.left(k)), statedsize::progress(reply.left(k)));
     }
 
-    void replyHandedOnAtItsStatedSize()
+    // A statistics reply that holds every field it states is complete but for the rest of
+    // its last field: held, marked complete, for the caller's short settle.
+    void replyCompleteAtItsStatedSize()
     {
         MessageAssembler assembler;
         QVERIFY(assembler.feed("STATS:TOPS;2#02a,").messages.empty());
         QCOMPARE(assembler.heldStatsBytes(), qsizetype(17));
         QVERIFY(assembler.feed("b,").messages.empty());
-        const auto done = assembler.feed("c,d");
-        QCOMPARE(done.messages, std::vector<QByteArray>{"STATS:TOPS;2#02a,b,c,d"});
-        QVERIFY(!assembler.holding());
-        // What follows in a later read continues nothing.
-        QVERIFY(assembler.feed("e,f").messages.empty());
-        QVERIFY(!assembler.holding());
-        // All in one read, and a reply of no records.
-        QCOMPARE(assembler.feed("STATS:LAST;1#03x,y,z").messages.size(), size_t(1));
-        QCOMPARE(assembler.feed("STATS:LAST;0#03").messages.size(), size_t(1));
-        QVERIFY(!assembler.holding());
+        QVERIFY(!assembler.heldComplete());
+        QVERIFY(assembler.feed("c,1").messages.empty());
+        QVERIFY(assembler.heldComplete());
+        // The last field goes on in the next read: still complete, and not cut.
+        QVERIFY(assembler.feed("23").messages.empty());
+        QVERIFY(assembler.heldComplete());
+        QCOMPARE(assembler.takeHeld(), QByteArray("STATS:TOPS;2#02a,b,c,123"));
+        QVERIFY(!assembler.heldComplete());
+        // A reply of no records, and the next message ending a complete one.
+        assembler.feed("STATS:LAST;0#03");
+        QVERIFY(assembler.heldComplete());
+        QCOMPARE(assembler.feed("PING_:1").messages,
+                 (std::vector<QByteArray>{"STATS:LAST;0#03", "PING_:1"}));
 
-        // More than stated in one read: not cut, held whole until the link goes quiet.
+        // More than stated: not trusted, held whole until the link goes quiet.
         QVERIFY(assembler.feed("STATS:LAST;1#03x,").messages.empty());
         QVERIFY(assembler.feed("y,z,w").messages.empty());
+        QVERIFY(!assembler.heldComplete());
         QVERIFY(assembler.feed(",v").messages.empty());
         QCOMPARE(assembler.takeHeld(), QByteArray("STATS:LAST;1#03x,y,z,w,v"));
         // A contacts reply states no size and is no statistics reply.
         QVERIFY(assembler.feed("CNTAC:SEAR;a,1,2").messages.empty());
         QCOMPARE(assembler.heldStatsBytes(), qsizetype(0));
-        QVERIFY(assembler.holding());
+        QVERIFY(assembler.holding() && !assembler.heldComplete());
     }
 
     void quietTimeFollowsTheLink_data()
