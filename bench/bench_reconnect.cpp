@@ -40,7 +40,7 @@ int main(int argc, char* argv[])
     testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
     testsupport::storeSetting(QStringLiteral("ClientReconnectAttemps"), QStringLiteral("0"));
     testsupport::storeSetting(QStringLiteral("ClientServerPassword"), Password);
-    ConnectionKeeper::setRefusalTimes(0, 0);
+    ConnectionKeeper::times() = {0, 0};
     testsupport::RealServer server{QStringLiteral(QUILLORA_SERVER_BIN)};
     if (!server.start({"--password", Password}) ||
         !testsupport::connectMainWindowTo(server.port()) ||

@@ -15,15 +15,12 @@ const QString ClosedByServer = QStringLiteral("The server closed the connection.
 // A clock that jumps this much further than the time that passed: the computer slept.
 constexpr qint64 SleepThresholdMs = 5000;
 
-int g_passwordRefusedMs = ConnectionKeeper::PasswordRefusedMs;
-int g_noPasswordRefusedMs = ConnectionKeeper::NoPasswordRefusedMs;
-
 } // namespace
 
-void ConnectionKeeper::setRefusalTimes(int passwordMs, int noPasswordMs)
+ConnectionKeeper::Times& ConnectionKeeper::times()
 {
-    g_passwordRefusedMs = passwordMs;
-    g_noPasswordRefusedMs = noPasswordMs;
+    static Times current;
+    return current;
 }
 
 ConnectionKeeper::ConnectionKeeper(Session& session, QObject* parent)
@@ -33,6 +30,13 @@ ConnectionKeeper::ConnectionKeeper(Session& session, QObject* parent)
     connect(&m_due, &QTimer::timeout, this, &ConnectionKeeper::attemptNow);
     m_tick.setInterval(1000);
     connect(&m_tick, &QTimer::timeout, this, &ConnectionKeeper::tick);
+    m_acceptance.setSingleShot(true);
+    connect(&m_acceptance, &QTimer::timeout, this, [this] { m_acceptedLogin = m_login; });
+    m_attemptLimit.setSingleShot(true);
+    connect(&m_attemptLimit, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Attempting)
+            emit attemptTimedOut((m_attemptLimit.interval() + 999) / 1000);
+    });
     m_missedDelay.setSingleShot(true);
     m_missedDelay.setInterval(MissedCallsDelayMs);
     connect(&m_missedDelay, &QTimer::timeout, this, &ConnectionKeeper::askForMissedCalls);
@@ -51,9 +55,7 @@ void ConnectionKeeper::userConnect(const QString& host, const QString& port)
     m_reason.clear();
     if (m_phase == Phase::Waiting) {
         // The retry that was waiting is made now, by this very connect.
-        m_due.stop();
-        m_tick.stop();
-        m_phase = Phase::Attempting;
+        attempting();
     }
     emit statusChanged();
 }
@@ -73,6 +75,7 @@ void ConnectionKeeper::stop()
     stopRetries();
     m_established = false;
     m_greetedAt.invalidate();
+    m_acceptance.stop();
     m_dead.reset();
     m_checkMissed = false;
     m_missedDelay.stop();
@@ -87,14 +90,18 @@ void ConnectionKeeper::connected()
     emit statusChanged();
 }
 
-void ConnectionKeeper::greeted(bool passwordSent)
+void ConnectionKeeper::greeted(const QString& password)
 {
     m_greetedAt.start();
-    m_passwordSent = passwordSent;
+    m_passwordSent = !password.isEmpty();
+    m_login =
+        m_host + QLatin1Char(':') + m_port + QLatin1Char(':') + QString::number(qHash(password));
+    m_acceptance.start(refusalWindowMs());
     m_reason.clear();
     if (m_phase == Phase::Attempting) {
         m_phase = Phase::Idle;
         m_attempt = 0;
+        m_attemptLimit.stop();
         emit log(QStringLiteral("Reconnected."));
         if (m_checkMissed)
             m_missedDelay.start();
@@ -108,10 +115,15 @@ void ConnectionKeeper::received(bool isProbe)
     m_dead.signOfLife(isProbe);
 }
 
+int ConnectionKeeper::refusalWindowMs() const
+{
+    return m_passwordSent ? times().passwordRefusedMs : times().noPasswordRefusedMs;
+}
+
 bool ConnectionKeeper::passwordRefused() const
 {
-    return m_established && m_greetedAt.isValid() &&
-           m_greetedAt.elapsed() < (m_passwordSent ? g_passwordRefusedMs : g_noPasswordRefusedMs);
+    return m_established && m_greetedAt.isValid() && m_greetedAt.elapsed() < refusalWindowMs() &&
+           m_login != m_acceptedLogin;
 }
 
 ConnectionKeeper::Report ConnectionKeeper::ending(bool closedByPeer)
@@ -139,6 +151,7 @@ void ConnectionKeeper::ended(const QString& description)
 {
     const Next next = m_next;
     m_next = Next::Nothing;
+    m_acceptance.stop();
     m_established = false;
     m_greetedAt.invalidate();
     m_dead.reset();
@@ -201,12 +214,18 @@ void ConnectionKeeper::attemptNow()
 {
     if (m_phase != Phase::Waiting)
         return;
-    m_due.stop();
-    m_tick.stop();
-    m_phase = Phase::Attempting;
+    attempting();
     emit log(QStringLiteral("Connecting."));
     m_session.connectTo(m_host, m_port);
     emit statusChanged();
+}
+
+void ConnectionKeeper::attempting()
+{
+    m_due.stop();
+    m_tick.stop();
+    m_phase = Phase::Attempting;
+    m_attemptLimit.start(times().attemptTimeoutMs);
 }
 
 void ConnectionKeeper::stopRetries()
@@ -215,6 +234,7 @@ void ConnectionKeeper::stopRetries()
     m_attempt = 0;
     m_due.stop();
     m_tick.stop();
+    m_attemptLimit.stop();
     emit statusChanged();
 }
 

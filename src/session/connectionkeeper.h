@@ -27,12 +27,17 @@ public:
         GiveUp      // the last retry failed: the failure's box and log lines
     };
 
-    // A server that ends the connection this soon after the password refused it; with no
-    // password sent, it may first wait for one for a while.
-    static constexpr int PasswordRefusedMs = 5000;
-    static constexpr int NoPasswordRefusedMs = 15000;
-    // Tests shorten these so that a loss right after logging in can be retried.
-    static void setRefusalTimes(int passwordMs, int noPasswordMs);
+    // The keeper's times; tests shorten them (times() = {...}) and put them back ({}).
+    struct Times {
+        // A server that ends the connection this soon after the password refused it; with
+        // no password sent, it may first wait for one for a while.
+        int passwordRefusedMs = 5000;
+        int noPasswordRefusedMs = 15000;
+        // A retry that has not reached the greeting's answer by then has failed.
+        int attemptTimeoutMs = 20000;
+    };
+    static Times& times();
+
     // The missed-calls request goes out a moment after the password, never with it.
     static constexpr int MissedCallsDelayMs = 1000;
     static constexpr int MissedCallsWaitMs = 15000;
@@ -48,7 +53,8 @@ public:
     void stop();
 
     void connected();
-    void greeted(bool passwordSent);
+    // The greeting was answered with this password.
+    void greeted(const QString& password);
     void received(bool isProbe);
 
     // The connection or an attempt has ended: how the main window is to show it. Once
@@ -73,6 +79,8 @@ signals:
     void statusChanged();
     // The server has been silent for this long: the connection is to be given up.
     void foundDead(int seconds);
+    // A retry got no answer in time: it is to be given up as failed.
+    void attemptTimedOut(int seconds);
     // After a reconnect, calls came in while the client was not connected.
     void missedCalls(qsizetype count);
 
@@ -81,8 +89,10 @@ private:
     enum class Next { Nothing, PasswordRefused, Retry, GiveUp, StartRetries };
 
     bool passwordRefused() const;
+    int refusalWindowMs() const;
     void scheduleNext();
     void attemptNow();
+    void attempting();
     void stopRetries();
     void tick();
     void watchNetwork();
@@ -96,6 +106,7 @@ private:
     QString m_port;
     QTimer m_due;
     QTimer m_tick;
+    QTimer m_attemptLimit;
     QElapsedTimer m_tickClock;
     qint64 m_tickWall = 0;
 
@@ -104,6 +115,12 @@ private:
     QDateTime m_lastHeard;
     QElapsedTimer m_greetedAt;
     bool m_passwordSent = false;
+    // The server and password of this connection, and the last such pair the server
+    // kept past the refusal window: a password it took before is not refused later
+    // (a server that fails again right after a restart is retried).
+    QString m_login;
+    QString m_acceptedLogin;
+    QTimer m_acceptance;
     QString m_reason;
 
     DeadPeerWatch m_dead;

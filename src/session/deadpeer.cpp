@@ -12,7 +12,7 @@ DeadPeerWatch::DeadPeerWatch(QObject* parent) : QObject(parent)
 {
     m_silence.setSingleShot(true);
     connect(&m_silence, &QTimer::timeout, this,
-            [this] { emit silent((m_silence.interval() + 999) / 1000); });
+            [this] { emit silent((m_silence.interval() + 500) / 1000); });
 }
 
 void DeadPeerWatch::setMinimumSilence(int milliseconds)

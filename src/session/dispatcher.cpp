@@ -50,7 +50,7 @@ void onGreeting(FrmMain* main, const QString& message)
         const QString password = GetSetting(SettingsStore::ClientServerPassword);
         main->sckConnect().send(password);
         main->sckConnect().setGreeted();
-        main->keeper().greeted(!password.isEmpty());
+        main->keeper().greeted(password);
     } else {
         // The box runs its own event loop, in which the user may end the client.
         const QPointer<FrmMain> alive(main);

@@ -67,13 +67,12 @@ void FrmMain::sckConnect_Error(int number, const QString& description)
         m_keeper->ended(description);
 }
 
-void FrmMain::connectionFoundDead(int seconds)
+void FrmMain::giveUpConnection(const QString& description)
 {
-    if (!m_session.isConnected())
+    if (m_session.state() == Session::Closed)
         return;
     m_session.close();
-    sckConnect_Error(QAbstractSocket::SocketTimeoutError,
-                     QStringLiteral("No sign of the server for %1 s.").arg(seconds));
+    sckConnect_Error(QAbstractSocket::SocketTimeoutError, description);
 }
 
 void FrmMain::reportFailure(int number, const QString& description, bool withBox)

@@ -72,7 +72,12 @@ FrmMain::FrmMain()
     m_keeper = new ConnectionKeeper(m_session, this);
     connect(m_keeper, &ConnectionKeeper::log, this, &FrmMain::txtOut);
     connect(m_keeper, &ConnectionKeeper::statusChanged, this, &FrmMain::timerConnected_Timer);
-    connect(m_keeper, &ConnectionKeeper::foundDead, this, &FrmMain::connectionFoundDead);
+    connect(m_keeper, &ConnectionKeeper::foundDead, this, [this](int seconds) {
+        giveUpConnection(QStringLiteral("No sign of the server for %1 s.").arg(seconds));
+    });
+    connect(m_keeper, &ConnectionKeeper::attemptTimedOut, this, [this](int seconds) {
+        giveUpConnection(QStringLiteral("No answer from the server within %1 s.").arg(seconds));
+    });
     connect(m_keeper, &ConnectionKeeper::missedCalls, this, [this](qsizetype count) {
         if (m_hiddenInTray)
             Tray1->trayIcon()->showMessage(DesignCaption, missedcalls::summary(count));

@@ -85,8 +85,9 @@ private:
     void sckConnect_Close();
     void sckConnect_Error(int number, const QString& description);
     void timerConnected_Timer();
-    // The server has been silent too long: the connection fails as by a socket error.
-    void connectionFoundDead(int seconds);
+    // The server has been silent too long, or a retry got no answer: the connection or
+    // attempt fails as by a socket error.
+    void giveUpConnection(const QString& description);
     // The failure's box (or none), then the socket closed, two log lines and the
     // disconnected look.
     void reportFailure(int number, const QString& description, bool withBox);

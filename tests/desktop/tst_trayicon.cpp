@@ -99,7 +99,7 @@ private slots:
         testsupport::Environment env;
         testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
         testsupport::storeSetting(QStringLiteral("ClientReconnectAttemps"), QStringLiteral("0"));
-        ConnectionKeeper::setRefusalTimes(0, 0);
+        ConnectionKeeper::times() = {0, 0};
         testsupport::LoopbackServer server;
         FrmMain* main = frmMain();
         main->show();
@@ -123,8 +123,7 @@ private slots:
         QVERIFY(QToolTip::text().contains("Quillora Client - Reconnecting in "));
         QVERIFY(QToolTip::text().size() <= 64);
         main->FileExit->trigger();
-        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
-                                          ConnectionKeeper::NoPasswordRefusedMs);
+        ConnectionKeeper::times() = {};
     }
 
     // No tray at the start: the window is minimised instead. A tray that starts later

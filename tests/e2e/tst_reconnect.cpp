@@ -3,8 +3,10 @@
 // shows the next one; the user's Disconnect, a wrong password and an unticked Reconnect
 // leave it disconnected.
 
+#include "faultproxy.h"
 #include "popup/frmquillora.h"
 #include "realserver.h"
+#include "session/deadpeer.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "testsupport.h"
@@ -50,7 +52,7 @@ private slots:
     {
         m_env = std::make_unique<testsupport::Environment>();
         testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
-        ConnectionKeeper::setRefusalTimes(RefusalMs, RefusalMs);
+        ConnectionKeeper::times() = {RefusalMs, RefusalMs};
         m_server = std::make_unique<testsupport::RealServer>(QStringLiteral(QUILLORA_SERVER_BIN));
         QVERIFY(m_server->start({"--password", Password, "--demo"}));
     }
@@ -60,8 +62,7 @@ private slots:
         testsupport::unloadAllWindows();
         m_server.reset();
         m_env.reset();
-        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
-                                          ConnectionKeeper::NoPasswordRefusedMs);
+        ConnectionKeeper::times() = {};
     }
 
     void backAfterARestartWithTheCallsMissed()
@@ -85,6 +86,49 @@ private slots:
         QCOMPARE(testsupport::boxes().size(), 0);
     }
 
+    // Through a proxy of the tests' own: a link that goes silent is found dead within
+    // three of the server's probe intervals; a reset is a failure without a box; a retry
+    // that gets no answer fails after its time. Each time the client comes back.
+    void badLinks()
+    {
+        m_server->stop();
+        QVERIFY(m_server->start({"--password", Password, "--ping-interval", "1"}));
+        testsupport::FaultProxy proxy(m_server->port());
+        DeadPeerWatch::setMinimumSilence(2000);
+        ConnectionKeeper::times().attemptTimeoutMs = 1500;
+        testsupport::storeSetting(QStringLiteral("ClientServerPassword"), Password);
+        FrmMain* main = frmMain();
+        QVERIFY(testsupport::connectMainWindowTo(proxy.port()));
+        // Back, and past the moment a loss would count as a refused password.
+        const auto backAgain = [main] {
+            const bool back = logged("Reconnected\\.") && main->sckConnect().isGreeted();
+            QTest::qWait(RefusalMs + 100);
+            return back;
+        };
+        QVERIFY(QTest::qWaitFor([main] { return main->keeper().deadPeerWatch().armed(); }));
+
+        proxy.setMode(testsupport::FaultProxy::Mode::BlackHole);
+        QVERIFY(logged("Reconnecting in [12] s \\(attempt 1 of 5\\)\\."));
+        // Three of the server's 1 s intervals, as measured.
+        QVERIFY(logMessages().indexOf(QRegularExpression(
+                    "^Error: 5 Description: No sign of the server for [34] s\\.$")) >= 0);
+        // The retry gets no further than the proxy: no greeting, given up after its time.
+        QVERIFY(logged("Reconnecting in [23] s \\(attempt 2 of 5\\)\\."));
+        QCOMPARE(logMessages()[1], QString("Reconnecting failed (attempt 1 of 5): No answer from "
+                                           "the server within 2 s."));
+        proxy.setMode(testsupport::FaultProxy::Mode::PassThrough);
+        QVERIFY(backAgain());
+
+        proxy.setMode(testsupport::FaultProxy::Mode::Reset);
+        QVERIFY(logged("Reconnecting in [12] s \\(attempt 1 of 5\\)\\."));
+        QVERIFY(logMessages().contains(
+            "Error: 1 Description: The connection was reset by the server."));
+        proxy.setMode(testsupport::FaultProxy::Mode::PassThrough);
+        QVERIFY(backAgain());
+        QCOMPARE(testsupport::boxes().size(), 0);
+        DeadPeerWatch::setMinimumSilence(DeadPeerWatch::DefaultMinimumSilenceMs);
+    }
+
     // Disconnect during the back-off; then a wrong password; then Reconnect unticked:
     // none of them is retried.
     void leftDisconnected()
@@ -98,15 +142,14 @@ private slots:
         QTest::qWait(2500);
         QVERIFY(!frmMain()->sckConnect().isConnected());
 
-        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
-                                          ConnectionKeeper::NoPasswordRefusedMs);
+        ConnectionKeeper::times() = {};
         testsupport::storeSetting(QStringLiteral("ClientServerPassword"),
                                   QStringLiteral("wrong password"));
         QVERIFY(testsupport::connectMainWindowTo(m_server->port()));
         QVERIFY(logged("The server closed the connection: check the password in Settings\\."));
         QCOMPARE(frmMain()->statusPanel[1]->text(), QString("Check the password"));
 
-        ConnectionKeeper::setRefusalTimes(RefusalMs, RefusalMs);
+        ConnectionKeeper::times() = {RefusalMs, RefusalMs};
         testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("False"));
         QVERIFY(connectClient());
         m_server->stop();

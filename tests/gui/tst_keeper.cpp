@@ -74,15 +74,14 @@ private slots:
         testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
         testsupport::storeSetting(QStringLiteral("ClientReconnectAttemps"), QStringLiteral("2"));
         // A loss this long after logging in is no refused password.
-        ConnectionKeeper::setRefusalTimes(RefusalMs, RefusalMs);
+        ConnectionKeeper::times() = {RefusalMs, RefusalMs};
     }
     void cleanup()
     {
         env.reset();
         server.reset();
         DeadPeerWatch::setMinimumSilence(DeadPeerWatch::DefaultMinimumSilenceMs);
-        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
-                                          ConnectionKeeper::NoPasswordRefusedMs);
+        ConnectionKeeper::times() = {};
     }
 
     // Lost, waited for, retried, back; the state shows in the status bar and the tray.
@@ -168,8 +167,7 @@ private slots:
     // The server closes right after the password: said so, and no retries.
     void aRefusedPasswordIsToldAndNotRetried()
     {
-        ConnectionKeeper::setRefusalTimes(ConnectionKeeper::PasswordRefusedMs,
-                                          ConnectionKeeper::NoPasswordRefusedMs);
+        ConnectionKeeper::times() = {};
         testsupport::storeSetting(QStringLiteral("ClientServerPassword"),
                                   QStringLiteral("open sesame"));
         FrmMain* main = loggedIn();
@@ -181,6 +179,27 @@ private slots:
         QCOMPARE(server->connections(), 1);
         QVERIFY(logMessages().filter("Reconnecting").isEmpty());
         QVERIFY(boxes().isEmpty());
+    }
+
+    // A server that took the password before and fails again right after a reconnect
+    // (a crash after a restart) is retried, not taken to refuse the password.
+    void aPasswordTakenBeforeIsNotRefusedLater()
+    {
+        ConnectionKeeper::times() = {60000, 60000}; // every loss below is "soon"
+        QVERIFY(loggedIn());
+        server->closeClient();
+        QVERIFY(logged("The server closed the connection: check the password in Settings\\."));
+
+        ConnectionKeeper::times() = {RefusalMs, RefusalMs};
+        QVERIFY(settled()); // kept past the window: the password was taken
+        ConnectionKeeper::times() = {60000, 60000};
+        server->closeClient();
+        QVERIFY(logged("Reconnecting in .*"));
+        QTRY_COMPARE_WITH_TIMEOUT(server->connections(), 3, 5000);
+        server->send("Welcome to Quillora Server [0.92]");
+        QVERIFY(logged("Reconnected\\."));
+        server->closeClient();
+        QVERIFY(logged("Reconnecting in [12] s \\(attempt 1 of 2\\)\\."));
     }
 
     // Without Reconnect a loss is only logged, as ever.
@@ -202,7 +221,7 @@ private slots:
     void aSilentServerIsFoundDead()
     {
         testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("False"));
-        DeadPeerWatch::setMinimumSilence(400);
+        DeadPeerWatch::setMinimumSilence(1000);
         QVERIFY(loggedIn());
         QCOMPARE(socketOption(SOL_SOCKET, SO_KEEPALIVE), 1);
         QCOMPARE(socketOption(IPPROTO_TCP, TCP_KEEPIDLE), 30);
