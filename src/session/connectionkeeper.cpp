@@ -31,21 +31,29 @@ ConnectionKeeper::ConnectionKeeper(Session& session, QObject* parent)
     m_tick.setInterval(1000);
     connect(&m_tick, &QTimer::timeout, this, &ConnectionKeeper::tick);
     m_acceptance.setSingleShot(true);
-    connect(&m_acceptance, &QTimer::timeout, this, [this] { m_acceptedLogin = m_login; });
+    connect(&m_acceptance, &QTimer::timeout, this, &ConnectionKeeper::accepted);
     m_attemptLimit.setSingleShot(true);
     connect(&m_attemptLimit, &QTimer::timeout, this, [this] {
-        if (m_phase == Phase::Attempting)
+        if (m_phase == Phase::Attempting && !m_greetedAt.isValid())
             emit attemptTimedOut((m_attemptLimit.interval() + 999) / 1000);
     });
-    m_missedDelay.setSingleShot(true);
-    m_missedDelay.setInterval(MissedCallsDelayMs);
-    connect(&m_missedDelay, &QTimer::timeout, this, &ConnectionKeeper::askForMissedCalls);
-    m_missedWait.setSingleShot(true);
-    m_missedWait.setInterval(MissedCallsWaitMs);
+    m_missedRetry.setSingleShot(true);
+    m_missedRetry.setInterval(MissedCallsRetryMs);
+    connect(&m_missedRetry, &QTimer::timeout, this, &ConnectionKeeper::askForMissedCalls);
     connect(&m_dead, &DeadPeerWatch::silent, this, [this](int seconds) {
         if (m_session.isConnected())
             emit foundDead(seconds);
     });
+}
+
+void ConnectionKeeper::forgetConnection()
+{
+    m_established = false;
+    m_greetedAt.invalidate();
+    m_acceptance.stop();
+    m_dead.reset();
+    m_missedRetry.stop();
+    m_missedOutstanding = false;
 }
 
 void ConnectionKeeper::userConnect(const QString& host, const QString& port)
@@ -53,8 +61,10 @@ void ConnectionKeeper::userConnect(const QString& host, const QString& port)
     m_host = host;
     m_port = port;
     m_reason.clear();
-    if (m_phase == Phase::Waiting) {
-        // The retry that was waiting is made now, by this very connect.
+    forgetConnection(); // the connect closes whatever was open
+    if (m_phase != Phase::Idle) {
+        // The retry that was waiting is made now, by this very connect (or the one under
+        // way is made again).
         attempting();
     }
     emit statusChanged();
@@ -62,24 +72,18 @@ void ConnectionKeeper::userConnect(const QString& host, const QString& port)
 
 bool ConnectionKeeper::userDisconnect()
 {
-    if (m_phase == Phase::Idle)
-        return false;
-    stopRetries();
-    m_checkMissed = false;
-    emit log(QStringLiteral("Reconnecting cancelled."));
-    return true;
+    const bool retrying = m_phase != Phase::Idle;
+    stop();
+    if (retrying)
+        emit log(QStringLiteral("Reconnecting cancelled."));
+    return retrying;
 }
 
 void ConnectionKeeper::stop()
 {
     stopRetries();
-    m_established = false;
-    m_greetedAt.invalidate();
-    m_acceptance.stop();
-    m_dead.reset();
+    forgetConnection();
     m_checkMissed = false;
-    m_missedDelay.stop();
-    m_missedWait.stop();
 }
 
 void ConnectionKeeper::connected()
@@ -96,23 +100,47 @@ void ConnectionKeeper::greeted(const QString& password)
     m_passwordSent = !password.isEmpty();
     m_login =
         m_host + QLatin1Char(':') + m_port + QLatin1Char(':') + QString::number(qHash(password));
-    m_acceptance.start(refusalWindowMs());
     m_reason.clear();
+    // A retry counts as done only once the server has kept the connection (accepted()).
+    m_attemptLimit.stop();
+    m_acceptance.start(refusalWindowMs());
+    emit statusChanged();
+}
+
+void ConnectionKeeper::accepted()
+{
+    m_acceptance.stop();
+    m_acceptedLogin = m_login;
     if (m_phase == Phase::Attempting) {
         m_phase = Phase::Idle;
         m_attempt = 0;
-        m_attemptLimit.stop();
         emit log(QStringLiteral("Reconnected."));
-        if (m_checkMissed)
-            m_missedDelay.start();
+        if (m_checkMissed) {
+            m_missedTries = 0;
+            askForMissedCalls();
+        }
     }
     emit statusChanged();
 }
 
-void ConnectionKeeper::received(bool isProbe)
+void ConnectionKeeper::bytesArrived()
 {
     m_lastHeard = QDateTime::currentDateTime();
+    m_dead.signOfLife(false);
+}
+
+void ConnectionKeeper::received(bool isProbe)
+{
     m_dead.signOfLife(isProbe);
+    // Anything the server says after the password shows it kept the connection.
+    if (m_acceptance.isActive())
+        accepted();
+}
+
+void ConnectionKeeper::callSeen(const QString& serverTime)
+{
+    if (missedcalls::isTime(serverTime) && serverTime > m_lastCall)
+        m_lastCall = serverTime;
 }
 
 int ConnectionKeeper::refusalWindowMs() const
@@ -122,7 +150,7 @@ int ConnectionKeeper::refusalWindowMs() const
 
 bool ConnectionKeeper::passwordRefused() const
 {
-    return m_established && m_greetedAt.isValid() && m_greetedAt.elapsed() < refusalWindowMs() &&
+    return m_established && m_greetedAt.isValid() && m_acceptance.isActive() &&
            m_login != m_acceptedLogin;
 }
 
@@ -151,12 +179,8 @@ void ConnectionKeeper::ended(const QString& description)
 {
     const Next next = m_next;
     m_next = Next::Nothing;
-    m_acceptance.stop();
-    m_established = false;
-    m_greetedAt.invalidate();
-    m_dead.reset();
-    m_missedDelay.stop();
-    m_missedWait.stop();
+    forgetConnection();
+    m_attemptLimit.stop();
     const QString why = description.isEmpty() ? ClosedByServer : description;
     switch (next) {
     case Next::Nothing:
@@ -183,7 +207,10 @@ void ConnectionKeeper::ended(const QString& description)
     case Next::StartRetries:
         m_attempts = reconnectplan::attemptsFrom(GetSetting(SettingsStore::ClientReconnectAttemps));
         m_attempt = 0;
-        m_lostAt = m_lastHeard.isValid()
+        // The server's own time of the last call seen is the sure mark; without one,
+        // this computer's time of the server's last word.
+        m_lostAt = !m_lastCall.isEmpty() ? m_lastCall
+                   : m_lastHeard.isValid()
                        ? m_lastHeard.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                        : QString();
         m_checkMissed = true;
@@ -198,7 +225,8 @@ void ConnectionKeeper::scheduleNext()
 {
     ++m_attempt;
     const double jitter = QRandomGenerator::global()->bounded(2.0) - 1.0;
-    const int delay = reconnectplan::delayMilliseconds(m_attempt, jitter);
+    const int delay =
+        static_cast<int>(reconnectplan::delayMilliseconds(m_attempt, jitter) * times().delayScale);
     m_phase = Phase::Waiting;
     m_due.start(delay);
     m_tickClock.start();
@@ -291,23 +319,27 @@ void ConnectionKeeper::askForMissedCalls()
 {
     if (!m_checkMissed || !m_session.isGreeted())
         return;
-    m_checkMissed = false;
-    // The next statistics reply is the keeper's only if the statistics window has no
-    // request of its own out.
-    if (m_statisticsBusy && m_statisticsBusy())
+    // Replies come in the order of the requests: the next statistics reply is the
+    // keeper's only if the statistics window has no request of its own out.
+    if (m_statisticsBusy && m_statisticsBusy()) {
+        if (++m_missedTries < MissedCallsTries)
+            m_missedRetry.start();
         return;
-    if (m_session.send(protocol::statsLastRequest(QString::number(missedcalls::RequestedCalls))))
-        m_missedWait.start();
+    }
+    m_checkMissed = false;
+    m_missedOutstanding =
+        m_session.send(protocol::statsLastRequest(QString::number(missedcalls::RequestedCalls)));
 }
 
 bool ConnectionKeeper::takeStatsReply(const QString& message)
 {
-    if (!m_missedWait.isActive())
+    if (!m_missedOutstanding)
         return false;
-    m_missedWait.stop();
+    m_missedOutstanding = false;
     const QStringList lines = missedcalls::lines(message, m_lostAt);
     for (const QString& line : lines)
         emit log(line);
+    callSeen(missedcalls::newestTime(message)); // not to be told again after the next loss
     if (!lines.isEmpty())
         emit missedCalls(lines.size());
     return true;

@@ -35,27 +35,35 @@ public:
         int noPasswordRefusedMs = 15000;
         // A retry that has not reached the greeting's answer by then has failed.
         int attemptTimeoutMs = 20000;
+        // The pauses between retries, stretched (tests that look at a pause).
+        double delayScale = 1.0;
     };
     static Times& times();
 
-    // The missed-calls request goes out a moment after the password, never with it.
-    static constexpr int MissedCallsDelayMs = 1000;
-    static constexpr int MissedCallsWaitMs = 15000;
+    // While the statistics window waits for a reply of its own, the missed-calls request
+    // waits too, looking again this often, so many times at the most.
+    static constexpr int MissedCallsRetryMs = 1000;
+    static constexpr int MissedCallsTries = 60;
 
     ConnectionKeeper(Session& session, QObject* parent);
 
-    // The user connects (Connect, or the start-up setting). While retries are under
-    // way, this is the next retry, made now.
+    // The user connects (Connect, or the start-up setting): a new connection. While
+    // retries are under way, this is the next retry, made now.
     void userConnect(const QString& host, const QString& port);
     // The user disconnects: true when that stopped retries (and said so).
     bool userDisconnect();
-    // The client closed the connection itself (a rejected greeting, the exit).
+    // The client closes the connection itself (a rejected greeting, the exit).
     void stop();
 
     void connected();
     // The greeting was answered with this password.
     void greeted(const QString& password);
+    // Bytes arrived: the server is alive, even in the middle of a long reply.
+    void bytesArrived();
+    // A whole message arrived (a keep-alive probe, or another), or a call with the
+    // server's time of it.
     void received(bool isProbe);
+    void callSeen(const QString& serverTime);
 
     // The connection or an attempt has ended: how the main window is to show it. Once
     // it has, ended() does what follows (and logs after the window's own lines).
@@ -90,6 +98,10 @@ private:
 
     bool passwordRefused() const;
     int refusalWindowMs() const;
+    // The server has kept the connection past the refusal window, or spoken since.
+    void accepted();
+    // Forgets the connection that was (its retries are another matter).
+    void forgetConnection();
     void scheduleNext();
     void attemptNow();
     void attempting();
@@ -126,9 +138,13 @@ private:
     DeadPeerWatch m_dead;
     bool m_networkWatched = false;
 
-    QString m_lostAt; // when the server was last heard before the loss (its calls' format)
+    // Calls later than this were missed: the server's time of the last call seen, or
+    // else when the server was last heard (yyyy-MM-dd HH:mm:ss).
+    QString m_lostAt;
+    QString m_lastCall;
     bool m_checkMissed = false;
-    QTimer m_missedDelay;
-    QTimer m_missedWait;
+    bool m_missedOutstanding = false;
+    int m_missedTries = 0;
+    QTimer m_missedRetry;
     std::function<bool()> m_statisticsBusy;
 };

@@ -52,6 +52,8 @@ void onGreeting(FrmMain* main, const QString& message)
         main->sckConnect().setGreeted();
         main->keeper().greeted(password);
     } else {
+        // Nothing of this connection is retried, even if it ends while the box is open.
+        main->keeper().stop();
         // The box runs its own event loop, in which the user may end the client.
         const QPointer<FrmMain> alive(main);
         showUpdateServerBox(
@@ -61,7 +63,6 @@ void onGreeting(FrmMain* main, const QString& message)
                       "You are currently using a older version that is not compatible."));
         if (!alive)
             return;
-        main->keeper().stop();
         main->sckConnect().close();
     }
     QCoreApplication::processEvents();
@@ -77,6 +78,7 @@ void onCall(FrmMain* main, const QString& message)
 {
     main->txtOut(forLog(message));
     const QStringList fields = protocol::callFields(message);
+    main->keeper().callSeen(fields.value(0).mid(protocol::PrefixLength));
     ModVariables& vars = modVariables();
     FrmQuillora* popUp = nullptr;
     const int last = static_cast<int>(fields.size()) - 1;

@@ -1,8 +1,11 @@
 #include "session/keepalive.h"
 
 #if defined(Q_OS_WIN)
-#include <mstcpip.h>
+// The socket header first, the extensions after it.
 #include <winsock2.h>
+
+#include <mstcpip.h>
+#include <ws2tcpip.h>
 #elif defined(Q_OS_UNIX)
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -25,8 +28,17 @@ bool apply(qintptr descriptor, const Times& t)
     values.keepalivetime = static_cast<ULONG>(t.idleSeconds) * 1000;
     values.keepaliveinterval = static_cast<ULONG>(t.intervalSeconds) * 1000;
     DWORD returned = 0;
-    return WSAIoctl(static_cast<SOCKET>(descriptor), SIO_KEEPALIVE_VALS, &values, sizeof values,
-                    nullptr, 0, &returned, nullptr, nullptr) == 0;
+    const auto socket = static_cast<SOCKET>(descriptor);
+    bool ok = WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+                       nullptr, nullptr) == 0;
+#ifdef TCP_KEEPCNT
+    // The number of probes is fixed at ten unless the system lets it be set.
+    const DWORD probes = static_cast<DWORD>(t.probes);
+    ok = setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&probes),
+                    sizeof probes) == 0 &&
+         ok;
+#endif
+    return ok;
 #elif defined(Q_OS_UNIX)
     const int fd = static_cast<int>(descriptor);
     const auto set = [fd](int level, int option, int value) {

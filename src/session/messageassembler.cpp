@@ -53,7 +53,7 @@ void MessageAssembler::followStatedSize()
     // A stated size that is exceeded is not trusted: such a reply, like one that states
     // none, ends with the next message or when the link goes quiet, and is handed on
     // whole. Cutting it at the stated size could split a field or lose the next message.
-    m_complete = m_heldStats && m_size.update(m_held) == statedsize::Progress::Complete;
+    m_short = m_heldStats && m_size.update(m_held) == statedsize::Progress::Pending;
 }
 
 QByteArray MessageAssembler::takeHeld()
@@ -61,7 +61,7 @@ QByteArray MessageAssembler::takeHeld()
     QByteArray message;
     message.swap(m_held);
     m_heldStats = false;
-    m_complete = false;
+    m_short = false;
     m_size.reset();
     return message;
 }
@@ -70,7 +70,7 @@ void MessageAssembler::clear()
 {
     m_held.clear();
     m_heldStats = false;
-    m_complete = false;
+    m_short = false;
     m_size.reset();
     m_discarding = false;
 }

@@ -9,9 +9,10 @@
 // each read normally is one message. A statistics or contacts reply can span several
 // reads: a read that begins with no known prefix while such a reply is held continues
 // it. A held reply is complete once the next message begins or once the connection has
-// been quiet for a while (the caller's timer calls takeHeld()). A statistics reply that
-// holds every field its header states (see statedsize.h) needs only a moment's quiet:
-// the rest of its last field, which has no end mark, may still be on its way.
+// been quiet for a while (the caller's timer calls takeHeld()). Even a statistics reply
+// that holds every field its header states (see statedsize.h) waits for that quiet: its
+// last field has no end mark, and a read may end inside it. One that has not yet begun
+// every stated field is known to be incomplete, and may wait longer.
 class MessageAssembler final {
 public:
     static constexpr qsizetype MaxMessageSize = 16 * 1024 * 1024;
@@ -29,8 +30,9 @@ public:
     bool holding() const { return !m_held.isEmpty(); }
     // How much of a statistics reply is held (0 when the held reply is another kind).
     qsizetype heldStatsBytes() const { return m_heldStats ? m_held.size() : 0; }
-    // Whether the held reply is a statistics reply whose every stated field has begun.
-    bool heldComplete() const { return m_complete; }
+    // Whether the held reply is a statistics reply that states its size but has not yet
+    // begun every field it states: more is known to be on its way.
+    bool heldShort() const { return m_short; }
     void clear();
 
     // Whether a message (a request, or the read that begins a reply) is a statistics or
@@ -43,6 +45,6 @@ private:
     QByteArray m_held;
     bool m_heldStats = false;
     statedsize::Tracker m_size;
-    bool m_complete = false;
+    bool m_short = false;
     bool m_discarding = false; // the rest of an oversized reply
 };

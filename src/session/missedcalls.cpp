@@ -6,11 +6,34 @@
 
 namespace missedcalls {
 
+namespace {
+
+const QString Format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+} // namespace
+
+bool isTime(const QString& text)
+{
+    return QDateTime::fromString(text, Format).isValid();
+}
+
+QString newestTime(const QString& reply)
+{
+    if (protocol::statsKind(reply) != protocol::StatsKind::LastCalls)
+        return QString();
+    const QStringList fields = protocol::statsFields(reply);
+    QString newest;
+    for (qsizetype i = 1; i < fields.size(); i += 3) {
+        if (isTime(fields[i]) && fields[i] > newest)
+            newest = fields[i];
+    }
+    return newest;
+}
+
 QStringList lines(const QString& reply, const QString& since)
 {
     if (protocol::statsKind(reply) != protocol::StatsKind::LastCalls)
         return {};
-    static const QString Format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
     const QDateTime after = QDateTime::fromString(since, Format);
     const QStringList fields = protocol::statsFields(reply);
     QStringList result;

@@ -15,6 +15,12 @@ constexpr int RequestedCalls = 200;
 // oldest first. Nothing for another reply or a call without a readable time.
 QStringList lines(const QString& reply, const QString& since);
 
+// The newest call time of a "STATS:LAST" reply; empty when it has none.
+QString newestTime(const QString& reply);
+
+// Whether the text is a call time as the server writes it (yyyy-MM-dd HH:mm:ss).
+bool isTime(const QString& text);
+
 // The tray message for n missed calls: "1 call while disconnected", "3 calls ...".
 QString summary(qsizetype count);
 

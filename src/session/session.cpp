@@ -4,6 +4,7 @@
 #include "session/protocol.h"
 
 #include <QHostAddress>
+#include <algorithm>
 
 namespace {
 
@@ -144,6 +145,9 @@ void Session::post(std::function<void()> event)
 void Session::onReadyRead()
 {
     const QByteArray chunk = m_socket.readAll();
+    if (chunk.isEmpty())
+        return;
+    emit dataArrived();
     if (MessageAssembler::isStatsOrContacts(chunk))
         m_pace.replyBegan(m_clock.elapsed());
     MessageAssembler::Result result = m_assembler.feed(chunk);
@@ -154,7 +158,8 @@ void Session::onReadyRead()
         post([this, bytes] { emit messageDropped(bytes); });
     }
     if (m_assembler.holding())
-        m_quiet.start(m_assembler.heldComplete() ? StatedSizeSettleMilliseconds : m_pace.quietMs());
+        m_quiet.start(m_assembler.heldShort() ? ShortReplyQuietFactor * m_pace.quietMs()
+                                              : m_pace.quietMs());
     else
         m_quiet.stop();
 }

@@ -58,9 +58,9 @@ public:
     // How long a held reply waits for more data before it counts as complete: at least
     // this, longer on a slow link (see linkpace.h).
     static constexpr int DefaultQuietMilliseconds = LinkPace::DefaultMinimumMs;
-    // A statistics reply holding every field it states waits only this long for the rest
-    // of its last field.
-    static constexpr int StatedSizeSettleMilliseconds = 30;
+    // A statistics reply known to be short of the fields it states waits this many
+    // quiet times before it counts as complete all the same.
+    static constexpr int ShortReplyQuietFactor = 3;
     void setQuietInterval(int milliseconds) { m_pace.setMinimum(milliseconds); }
     int quietInterval() const { return m_pace.quietMs(); }
 
@@ -73,6 +73,8 @@ signals:
     void failed(int number, const QString& description);
     void stateChanged();
     void messageReceived(const QString& message);
+    // Bytes came in (emitted as they are read, before any message is complete).
+    void dataArrived();
     void messageDropped(qsizetype bytes);
 
 private:

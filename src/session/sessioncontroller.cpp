@@ -44,8 +44,12 @@ void FrmMain::sckConnect_Close()
     const ConnectionKeeper::Report report = m_keeper->ending(true);
     m_session.close();
     if (report == ConnectionKeeper::Report::GiveUp) {
+        // The box runs its own event loop, in which the user may end the client.
+        const QPointer<FrmMain> self(this);
         reportFailure(QAbstractSocket::RemoteHostClosedError,
                       QStringLiteral("The server closed the connection."), true);
+        if (!self || m_unloaded)
+            return;
     } else if (report != ConnectionKeeper::Report::Silently) {
         txtOut(QStringLiteral("Disconnected."));
     }

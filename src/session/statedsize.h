@@ -6,15 +6,12 @@
 // What a statistics reply says about its own size. Our server writes the record count
 // between the kind's ";" and the first "#", and the fields per record as the two
 // characters after it: "STATS:LAST;2#03" is followed by 2 × 3 fields, separated by ","
-// (fields never hold a comma). Such a reply is complete once all its fields have begun,
-// so the client need not wait for the link to go quiet.
+// (fields never hold a comma). Until all its fields have begun, such a reply is known
+// to be short, and a pause of the link does not end it so soon.
 //
-// The last field has no end mark: a read boundary inside it cannot be seen. The reply
-// counts as complete once at least one character of the last field has arrived; a last
-// field that is still empty waits for the link to go quiet, like a reply that states no
-// size. A server that sends more fields than it states loses the surplus when it comes
-// in a later read (that read continues nothing); within the same read the count is seen
-// to be wrong and the reply is handed on whole once the link is quiet.
+// The last field has no end mark: a read boundary inside it cannot be seen, so even a
+// reply whose every field has begun waits for the link to go quiet before it is handed
+// on. A count that more fields exceed is wrong and not trusted.
 namespace statedsize {
 
 enum class Progress {

@@ -86,6 +86,7 @@ FrmMain::FrmMain()
         const FrmStatistics* statistics = forms::loadedOrNull<FrmStatistics>();
         return statistics && statistics->timerStats->isActive();
     });
+    connect(&m_session, &Session::dataArrived, m_keeper, &ConnectionKeeper::bytesArrived);
     connect(&m_session, &Session::stateChanged, this, &FrmMain::timerConnected_Timer);
     connect(&m_session, &Session::connected, this, &FrmMain::sckConnect_Connect);
     connect(&m_session, &Session::peerClosed, this, &FrmMain::sckConnect_Close);
@@ -333,8 +334,12 @@ void FrmMain::showStateInTray(bool connected)
     m_trayTip = tip;
     Tray1->setTrayToolTip(tip);
     // Greyed while not connected, so a glance at the tray tells.
-    const QIcon icon = windowIcon();
-    Tray1->setTrayImage(connected ? icon : QIcon(icon.pixmap(Tray::ImageSize, QIcon::Disabled)));
+    if (m_trayConnected != int(connected)) {
+        m_trayConnected = int(connected);
+        const QIcon icon = windowIcon();
+        Tray1->setTrayImage(connected ? icon
+                                      : QIcon(icon.pixmap(Tray::ImageSize, QIcon::Disabled)));
+    }
     if (Tray1->IsVisible())
         Tray1->Show(true);
 }

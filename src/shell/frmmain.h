@@ -98,7 +98,8 @@ private:
     Session m_session;
     ConnectionKeeper* m_keeper = nullptr;
     OuterSize* m_outerSize = nullptr;
-    QString m_trayTip; // the tooltip the tray has now
+    QString m_trayTip;        // the tooltip the tray has now
+    int m_trayConnected = -1; // the look the tray's picture has now: 1 connected, 0 not
     bool m_unloaded = false;
     bool m_hiddenInTray = false;
     bool m_minimizedForTray = false; // minimised for want of a tray

@@ -105,38 +105,33 @@ private slots:
             QCOMPARE(tracker.update(reply.left(k)), statedsize::progress(reply.left(k)));
     }
 
-    // A statistics reply that holds every field it states is complete but for the rest of
-    // its last field: held, marked complete, for the caller's short settle.
-    void replyCompleteAtItsStatedSize()
+    // A statistics reply is known to be short until every field it states has begun; it
+    // is handed on only when the caller's quiet time ends (its last field has no end
+    // mark) or the next message begins.
+    void replyShortOfItsStatedSize()
     {
         MessageAssembler assembler;
         QVERIFY(assembler.feed("STATS:TOPS;2#02a,").messages.empty());
         QCOMPARE(assembler.heldStatsBytes(), qsizetype(17));
+        QVERIFY(assembler.heldShort());
         QVERIFY(assembler.feed("b,").messages.empty());
-        QVERIFY(!assembler.heldComplete());
+        QVERIFY(assembler.heldShort());
         QVERIFY(assembler.feed("c,1").messages.empty());
-        QVERIFY(assembler.heldComplete());
-        // The last field goes on in the next read: still complete, and not cut.
+        QVERIFY(!assembler.heldShort());
+        // The last field goes on in the next read, and is not cut.
         QVERIFY(assembler.feed("23").messages.empty());
-        QVERIFY(assembler.heldComplete());
         QCOMPARE(assembler.takeHeld(), QByteArray("STATS:TOPS;2#02a,b,c,123"));
-        QVERIFY(!assembler.heldComplete());
-        // A reply of no records, and the next message ending a complete one.
+        // A reply of no records, ended by the next message.
         assembler.feed("STATS:LAST;0#03");
-        QVERIFY(assembler.heldComplete());
+        QVERIFY(!assembler.heldShort());
         QCOMPARE(assembler.feed("PING_:1").messages,
                  (std::vector<QByteArray>{"STATS:LAST;0#03", "PING_:1"}));
-
-        // More than stated: not trusted, held whole until the link goes quiet.
-        QVERIFY(assembler.feed("STATS:LAST;1#03x,").messages.empty());
-        QVERIFY(assembler.feed("y,z,w").messages.empty());
-        QVERIFY(!assembler.heldComplete());
-        QVERIFY(assembler.feed(",v").messages.empty());
-        QCOMPARE(assembler.takeHeld(), QByteArray("STATS:LAST;1#03x,y,z,w,v"));
-        // A contacts reply states no size and is no statistics reply.
-        QVERIFY(assembler.feed("CNTAC:SEAR;a,1,2").messages.empty());
+        // More than stated is no short reply; a contacts reply states no size.
+        QVERIFY(assembler.feed("STATS:LAST;1#03x,y,z,w").messages.empty());
+        QVERIFY(!assembler.heldShort());
+        QVERIFY(assembler.feed("CNTAC:SEAR;a,1,2").messages.size() == 1);
         QCOMPARE(assembler.heldStatsBytes(), qsizetype(0));
-        QVERIFY(assembler.holding() && !assembler.heldComplete());
+        QVERIFY(assembler.holding() && !assembler.heldShort());
     }
 
     void quietTimeFollowsTheLink_data()
