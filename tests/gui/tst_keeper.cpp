@@ -15,6 +15,7 @@
 
 using testsupport::boxes;
 using testsupport::logMessages;
+using testsupport::RealModalBoxes;
 
 namespace {
 
@@ -202,6 +203,47 @@ private slots:
         server->closeClient();
         QVERIFY(logged("Reconnecting in [23] s \\(attempt 2 of 2\\)\\."));
         QVERIFY(!logMessages().contains("Reconnected."));
+    }
+
+    // After the user's Disconnect nothing of that connection stays: the missed-calls
+    // question it had out does not take the next statistics reply, and a later Connect
+    // that fails is reported as ever, not retried.
+    void disconnectForgetsTheConnection()
+    {
+        FrmMain* main = settled();
+        QVERIFY(main);
+        server->closeClient();
+        QTRY_COMPARE_WITH_TIMEOUT(server->connections(), 2, 5000);
+        server->clearReceived();
+        server->send("Welcome to Quillora Server [0.92]");
+        QVERIFY(server->waitForReceived(14)); // the missed-calls question
+        main->cmdConnect_Click(1);
+        QVERIFY(loggedIn());
+        server->send("STATS:LAST;0#03");
+        QVERIFY(logged("Receiving statistics\\."));
+
+        main->cmdConnect_Click(1);
+        server->stopListening();
+        main->cmdConnect_Click(0);
+        QTRY_COMPARE(boxes().size(), 1);
+        QTest::qWait(1500);
+        QVERIFY(logMessages().filter("Reconnecting in").size() == 1); // the first loss's
+    }
+
+    // A server whose version is refused is never retried, not even when it closes the
+    // connection while the box about its version is still open.
+    void aRefusedVersionIsNotRetried()
+    {
+        QVERIFY(settled());
+        testsupport::RealModalBoxes real(50, [this](const MsgBoxCall&) {
+            server->closeClient();
+            (void)QTest::qWaitFor([] { return !frmMain()->sckConnect().isConnected(); });
+        });
+        server->send("Welcome to Quillora Server [0.10]");
+        QVERIFY(QTest::qWaitFor([] { return boxes().size() == 1 && !RealModalBoxes::open(); }));
+        QTest::qWait(1500);
+        QCOMPARE(server->connections(), 1);
+        QVERIFY(logMessages().filter("Reconnecting").isEmpty());
     }
 
     // Without Reconnect a loss is only logged, as ever.
