@@ -88,13 +88,14 @@ private slots:
     // Lost, waited for, retried, back; the state shows in the status bar and the tray.
     void aLostConnectionComesBack()
     {
+        ConnectionKeeper::times().delayScale = 3; // time to look at the waiting state
         FrmMain* main = settled();
         QVERIFY(main);
         QCOMPARE(main->Tray1->TrayToolTip(), QString("Quillora Client"));
         server->closeClient();
-        QVERIFY(logged("Reconnecting in [12] s \\(attempt 1 of 2\\)\\."));
+        QVERIFY(logged("Reconnecting in [2-4] s \\(attempt 1 of 2\\)\\."));
         QCOMPARE(logMessages()[1], QString("Disconnected."));
-        QVERIFY(QRegularExpression("^Reconnecting in [12] s\\|attempt 1 of 2$")
+        QVERIFY(QRegularExpression("^Reconnecting in [1-4] s\\|attempt 1 of 2$")
                     .match(status(main))
                     .hasMatch());
         QVERIFY(main->Tray1->TrayToolTip().startsWith("Quillora Client - Reconnecting in "));
@@ -117,6 +118,7 @@ private slots:
     // Disconnect stops the retries; Connect makes the waiting one at once.
     void theUserStopsOrHurriesTheRetries()
     {
+        ConnectionKeeper::times().delayScale = 3; // no retry of its own before the clicks
         FrmMain* main = settled();
         QVERIFY(main);
         server->closeClient();
@@ -125,7 +127,7 @@ private slots:
         QCOMPARE(logMessages().first(), QString("Reconnecting cancelled."));
         QCOMPARE(status(main), QString("Not connected|"));
         QVERIFY(!main->cmdConnect[1]->isEnabled());
-        QTest::qWait(2500); // past the first retry's time: none is made
+        QTest::qWait(4000); // past the first retry's time: none is made
         QCOMPARE(server->connections(), 1);
 
         QVERIFY(settled());
