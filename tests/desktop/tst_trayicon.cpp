@@ -5,6 +5,8 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -122,6 +124,52 @@ private slots:
             10000));
         QVERIFY(QToolTip::text().contains("Quillora Client - Reconnecting in "));
         QVERIFY(QToolTip::text().size() <= 64);
+        main->FileExit->trigger();
+        ConnectionKeeper::times() = {};
+    }
+
+    // Calls missed while the client was away, learnt after a reconnect while the window
+    // is in the tray, are told in one tray message.
+    void missedCallsAreToldFromTheTray()
+    {
+        QVERIFY(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 20000));
+        testsupport::Environment env;
+        testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
+        ConnectionKeeper::times() = {0, 0};
+        testsupport::LoopbackServer server;
+        FrmMain* main = frmMain();
+        main->ToolsMinimizeToTray->trigger();
+        QVERIFY(main->isHiddenInTray());
+        QVERIFY(testsupport::connectMainWindow(server));
+        server.send("Welcome to Quillora Server [0.92]");
+        QVERIFY(QTest::qWaitFor([main] { return main->sckConnect().isGreeted(); }));
+        QTest::qWait(1100); // the calls below are later than the last word heard
+        const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+        const QString old =
+            QDateTime::currentDateTime().addSecs(-3600).toString("yyyy-MM-dd HH:mm:ss");
+        server.closeClient();
+        QVERIFY(QTest::qWaitFor([&server] { return server.connections() == 2; }, 5000));
+        server.clearReceived();
+        server.send("Welcome to Quillora Server [0.92]");
+        QVERIFY(server.waitForReceived(14));
+        server.send(("STATS:LAST;3#03Ann," + now + ",555-0101,Bob," + now + ",555-0102,Cy," + old +
+                     ",555-0103")
+                        .toUtf8());
+
+        const auto trayMessages = [] {
+            QStringList texts;
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (!widget->inherits("QBalloonTip") || !widget->isVisible())
+                    continue;
+                for (const QLabel* label : widget->findChildren<QLabel*>())
+                    texts << label->text();
+            }
+            return texts;
+        };
+        QVERIFY(QTest::qWaitFor(
+            [&] { return trayMessages().contains("2 calls while disconnected"); }, 10000));
+        QVERIFY(trayMessages().contains("Quillora Client"));
+        QVERIFY(main->isHiddenInTray() && !main->isVisible());
         main->FileExit->trigger();
         ConnectionKeeper::times() = {};
     }
