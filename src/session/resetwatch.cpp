@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -31,6 +32,20 @@ bool ResetWatch::wasReset() const
         return false;
     return info.tcpi_state == TCP_CLOSE;
 #else
+    return false;
+#endif
+}
+
+bool ResetWatch::watches(qintptr descriptor) const
+{
+#ifdef Q_OS_LINUX
+    struct stat mine {};
+    struct stat theirs {};
+    return m_descriptor >= 0 && descriptor >= 0 && ::fstat(m_descriptor, &mine) == 0 &&
+           ::fstat(static_cast<int>(descriptor), &theirs) == 0 && mine.st_ino == theirs.st_ino &&
+           mine.st_dev == theirs.st_dev;
+#else
+    Q_UNUSED(descriptor)
     return false;
 #endif
 }

@@ -20,6 +20,11 @@ public:
     // Whether the watched connection ended by a reset. False when nothing is watched.
     bool wasReset() const;
 
+    // The watch's own descriptor of the socket (-1 when nothing is watched), and whether
+    // the given descriptor is the same socket.
+    int descriptor() const { return m_descriptor; }
+    bool watches(qintptr descriptor) const;
+
     // Stops watching. While the watch holds the socket the connection stays open even
     // though the toolkit has closed its own descriptor, so every close must end here.
     void release();

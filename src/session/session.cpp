@@ -28,7 +28,8 @@ Session::Session(QObject* parent) : QObject(parent)
     m_quiet.setInterval(DefaultQuietMilliseconds);
     m_clock.start();
 
-    connect(&m_socket, &QTcpSocket::stateChanged, this, &Session::stateChanged);
+    connect(&m_socket, &QTcpSocket::stateChanged, this, &Session::onStateChanged);
+    connect(&m_connecting, &ConnectingWatch::reset, this, &Session::onResetWhileConnecting);
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
         m_resetWatch.attach(m_socket.socketDescriptor());
         keepalive::apply(m_socket.socketDescriptor(), keepalive::times());
@@ -46,6 +47,7 @@ Session::Session(QObject* parent) : QObject(parent)
 Session::~Session()
 {
     m_closing = true;
+    m_connecting.stop();
     m_socket.abort();
     m_resetWatch.release();
 }
@@ -140,6 +142,31 @@ void Session::post(std::function<void()> event)
                 event();
         },
         Qt::QueuedConnection);
+}
+
+void Session::onStateChanged(QAbstractSocket::SocketState state)
+{
+    if (state == QAbstractSocket::ConnectingState) {
+        // The socket is made only after the state has changed: watch it from the loop.
+        post([this] { m_connecting.watch(); });
+    } else {
+        m_connecting.stop();
+    }
+    emit stateChanged();
+}
+
+void Session::onResetWhileConnecting()
+{
+    if (m_closing || m_failed)
+        return;
+    m_failed = true;
+    m_closing = true;
+    m_socket.abort();
+    m_closing = false;
+    post([this] {
+        emit failed(QAbstractSocket::RemoteHostClosedError,
+                    QStringLiteral("The connection was reset by the server."));
+    });
 }
 
 void Session::onReadyRead()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/connectingwatch.h"
 #include "session/linkpace.h"
 #include "session/messageassembler.h"
 #include "session/resetwatch.h"
@@ -83,12 +84,15 @@ private:
     void onDisconnected();
     // The peer ended the connection: by a reset, the Error event; in order, the Close event.
     void onPeerGone();
+    void onStateChanged(QAbstractSocket::SocketState state);
+    void onResetWhileConnecting();
     void handOn(const QByteArray& message);
     void post(std::function<void()> event);
 
     QTcpSocket m_socket;
     MessageAssembler m_assembler;
     ResetWatch m_resetWatch;
+    ConnectingWatch m_connecting{m_socket};
     QTimer m_quiet;
     LinkPace m_pace;
     QElapsedTimer m_clock;  // for m_pace

@@ -68,10 +68,8 @@ private slots:
     void backAfterARestartWithTheCallsMissed()
     {
         // Through a proxy that resets every retry until the server has rung, however long
-        // starting it again takes here. A connection reset the moment it is accepted can
-        // leave the socket connecting for good: such a retry ends by its time limit.
+        // starting it again takes here.
         testsupport::FaultProxy proxy(m_server->port());
-        ConnectionKeeper::times().attemptTimeoutMs = 1500;
         testsupport::storeSetting(QStringLiteral("ClientServerPassword"), Password);
         QVERIFY(testsupport::connectMainWindowTo(proxy.port()));
         QVERIFY(QTest::qWaitFor([] { return frmMain()->sckConnect().isGreeted(); }));

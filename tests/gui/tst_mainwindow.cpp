@@ -12,7 +12,10 @@
 #include <QDir>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <sys/socket.h>
 
 using testsupport::boxes;
 using testsupport::logMessages;
@@ -173,6 +176,38 @@ private slots:
         QVERIFY(boxes().first().prompt.contains("\r\nError code: 1\r\nDescription: " + description +
                                                 "\r\n"));
         QCOMPARE(logMessages()[1], "Error: 1 Description: " + description);
+    }
+
+    // A server that resets each connection the moment it accepts it: the attempt ends
+    // with the reset's box after a connect or two, not in a storm of connects.
+    void resetOnAccept()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        int accepted = 0;
+        connect(&server, &QTcpServer::newConnection, &server, [&server, &accepted] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                ++accepted;
+                const linger reset{1, 0};
+                ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset,
+                             sizeof reset);
+                socket->abort();
+                delete socket;
+            }
+        });
+        FrmMain* main = frmMain();
+        const qsizetype descriptors = openDescriptors();
+        main->txtDebug[1]->setText(QString::number(server.serverPort()));
+        main->cmdConnect_Click(0);
+        QTRY_COMPARE(boxes().size(), 1);
+        QCOMPARE(logMessages()[1],
+                 QString("Error: 1 Description: The connection was reset by the server."));
+        const int seen = accepted;
+        QVERIFY2(seen >= 1 && seen <= 5, qPrintable(QString::number(seen)));
+        QTest::qWait(200);
+        QCOMPARE(accepted, seen);
+        QCOMPARE(openDescriptors(), descriptors);
+        checkLook(main, false);
     }
 
     void failedAttempts_data()
