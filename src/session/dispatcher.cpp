@@ -43,6 +43,10 @@ QString forLog(const QString& message)
 
 void onGreeting(FrmMain* main, const QString& message)
 {
+    // One greeting a connection: a server that greets again is not answered again (nor,
+    // after a refused version, shown another box inside the first one's event loop).
+    if (main->sckConnect().greetingHandled())
+        return;
     main->txtOut(forLog(message));
     const protocol::GreetingVersion server = protocol::greetingVersion(message);
     if (server.hasBracket &&
@@ -52,8 +56,10 @@ void onGreeting(FrmMain* main, const QString& message)
         main->sckConnect().setGreeted();
         main->keeper().greeted(password);
     } else {
-        // Nothing of this connection is retried, even if it ends while the box is open.
+        // Nothing of this connection is retried, even if it ends while the box is open,
+        // and nothing more of it is handled.
         main->keeper().stop();
+        main->sckConnect().refuseGreeting();
         // The box runs its own event loop, in which the user may end the client.
         const QPointer<FrmMain> alive(main);
         showUpdateServerBox(
@@ -70,7 +76,7 @@ void onGreeting(FrmMain* main, const QString& message)
 
 void onPing(FrmMain* main, const QString& message)
 {
-    main->sckConnect().send(protocol::pongFor(message));
+    main->sckConnect().answerPing(message);
     QCoreApplication::processEvents();
 }
 

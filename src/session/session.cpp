@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -79,6 +80,8 @@ void Session::connectTo(const QString& host, const QString& port)
     ++m_attempt;
     m_failed = false;
     m_greeted = false;
+    m_greetingHandled = false;
+    m_refused = false;
     quint16 portNumber = 0;
     if (!parsePort(port, &portNumber)) {
         m_failed = true;
@@ -106,14 +109,35 @@ void Session::close()
 
 bool Session::send(const QString& text)
 {
+    const QByteArray bytes = protocol::encode(text);
+    if (!sendBytes(bytes))
+        return false;
+    if (MessageAssembler::isStatsOrContacts(bytes))
+        m_pace.requestSent(m_clock.elapsed());
+    return true;
+}
+
+bool Session::answerPing(const QString& ping)
+{
+    const QByteArray payload = m_pingInHand.isNull()
+                                   ? protocol::encode(ping).mid(protocol::PrefixLength)
+                                   : m_pingInHand.mid(protocol::PrefixLength);
+    return sendBytes(protocol::PongPrefix.toLatin1() + payload);
+}
+
+bool Session::sendBytes(const QByteArray& bytes)
+{
     if (!isConnected())
         return false;
-    const QByteArray bytes = protocol::encode(text);
     if (m_socket.write(bytes) != bytes.size())
         return false;
     m_socket.flush();
-    if (MessageAssembler::isStatsOrContacts(bytes))
-        m_pace.requestSent(m_clock.elapsed());
+    if (m_socket.bytesToWrite() > MaxUnsentBytes) {
+        fail(QAbstractSocket::SocketResourceError,
+             QStringLiteral("More than %1 MiB wait to be sent: the server does not read.")
+                 .arg(MaxUnsentBytes / (1024 * 1024)));
+        return false;
+    }
     return true;
 }
 
@@ -157,16 +181,23 @@ void Session::onStateChanged(QAbstractSocket::SocketState state)
 
 void Session::onResetWhileConnecting()
 {
+    fail(QAbstractSocket::RemoteHostClosedError,
+         QStringLiteral("The connection was reset by the server."));
+}
+
+void Session::fail(int number, const QString& description)
+{
     if (m_closing || m_failed)
         return;
     m_failed = true;
+    m_quiet.stop();
+    m_assembler.clear();
     m_closing = true;
+    m_connecting.stop();
     m_socket.abort();
+    m_resetWatch.release();
     m_closing = false;
-    post([this] {
-        emit failed(QAbstractSocket::RemoteHostClosedError,
-                    QStringLiteral("The connection was reset by the server."));
-    });
+    post([this, number, description] { emit failed(number, description); });
 }
 
 void Session::onReadyRead()
@@ -197,8 +228,24 @@ void Session::handOn(const QByteArray& message)
         return;
     // Decoded now, queued for the dispatcher: handlers may open modal boxes, and the
     // next message must not wait for them.
+    if (m_refused)
+        return;
     const QString text = protocol::decode(message);
-    post([this, text] { emit messageReceived(text); });
+    if (protocol::classify(message) == protocol::Kind::Ping) {
+        post([this, text, message] {
+            if (m_refused)
+                return;
+            // Handlers may run the event loop and hand on the next probe meanwhile.
+            const QByteArray outer = std::exchange(m_pingInHand, message);
+            emit messageReceived(text);
+            m_pingInHand = outer;
+        });
+        return;
+    }
+    post([this, text] {
+        if (!m_refused)
+            emit messageReceived(text);
+    });
 }
 
 void Session::onError(QAbstractSocket::SocketError error)

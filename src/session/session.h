@@ -53,8 +53,30 @@ public:
 
     // The server's greeting on this connection has been answered with the password, so
     // what is sent now is taken as a request. False again once the connection ends.
-    void setGreeted() { m_greeted = isConnected(); }
+    void setGreeted()
+    {
+        m_greeted = isConnected();
+        m_greetingHandled = true;
+    }
     bool isGreeted() const { return m_greeted && isConnected(); }
+
+    // A connection has one greeting: once it has been answered or refused, any further
+    // greeting is to be ignored. After a refusal nothing more of the connection is
+    // handed on, not even what had arrived before.
+    bool greetingHandled() const { return m_greetingHandled; }
+    void refuseGreeting()
+    {
+        m_greetingHandled = true;
+        m_refused = true;
+    }
+
+    // Answers the keep-alive probe being handed on now with its own bytes after the
+    // prefix, exactly as they came (the probe's text stands in when there is none).
+    bool answerPing(const QString& ping);
+
+    // More than this waiting to be sent: the server has stopped reading, and the
+    // connection is given up as failed.
+    static constexpr qint64 MaxUnsentBytes = 4 * 1024 * 1024;
 
     // How long a held reply waits for more data before it counts as complete: at least
     // this, longer on a slow link (see linkpace.h).
@@ -86,6 +108,9 @@ private:
     void onPeerGone();
     void onStateChanged(QAbstractSocket::SocketState state);
     void onResetWhileConnecting();
+    // Ends the connection from this side and reports it through the Error event.
+    void fail(int number, const QString& description);
+    bool sendBytes(const QByteArray& bytes);
     void handOn(const QByteArray& message);
     void post(std::function<void()> event);
 
@@ -99,5 +124,8 @@ private:
     quint64 m_attempt = 0;  // events of an abandoned attempt are not delivered
     bool m_closing = false; // a local close raises no Close event
     bool m_greeted = false;
-    bool m_failed = false; // the end of a connection raises one event, Error or Close
+    bool m_greetingHandled = false;
+    bool m_refused = false;
+    QByteArray m_pingInHand; // the raw probe whose text is being handed on
+    bool m_failed = false;   // the end of a connection raises one event, Error or Close
 };

@@ -24,7 +24,9 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTime>
 #include <QVBoxLayout>
 
@@ -263,9 +265,17 @@ void FrmMain::txtOut(const QString& strInput)
 {
     const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm")) + QLatin1Char(' ') +
                          strInput + QLatin1Char('\n');
-    QTextCursor cursor(txtInput->document());
+    QTextDocument* log = txtInput->document();
+    QTextCursor cursor(log);
     cursor.movePosition(QTextCursor::Start);
     cursor.insertText(line);
+    // The newest lines stay, the oldest (at the bottom) go: a client left running for
+    // months must not keep every line it ever wrote.
+    if (log->blockCount() > MaxLogLines + 1) {
+        cursor.setPosition(log->findBlockByNumber(MaxLogLines).position());
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
 }
 
 QStringList FrmMain::logLines() const

@@ -48,6 +48,8 @@ public:
 
     // The log pane's lines, newest first.
     QStringList logLines() const;
+    // The log pane keeps this many of the newest lines.
+    static constexpr int MaxLogLines = 2000;
 
     std::array<QLineEdit*, 2> txtDebug{};
     std::array<QPushButton*, 2> cmdConnect{};

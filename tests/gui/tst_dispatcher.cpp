@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 
 using testsupport::boxes;
@@ -91,6 +92,17 @@ private slots:
                 QVERIFY(server->waitForReceived(password.toUtf8().size()));
             QTest::qWait(50);
             QCOMPARE(server->received(), password.toUtf8());
+            // One greeting a connection: another one, even refused, is ignored.
+            const int lines = main->logLines().size();
+            QSignalSpy arrived(&main->sckConnect(), &Session::dataArrived);
+            for (const QByteArray& each : {greeting.toUtf8(), QByteArray("Welcome [0.10]")}) {
+                server->send(each); // each its own read
+                QVERIFY(arrived.wait());
+            }
+            server->send("PING_:1");
+            QVERIFY(server->waitForReceived(password.toUtf8().size() + 7));
+            QCOMPARE(server->received(), password.toUtf8() + "PONG_:1");
+            QCOMPARE(main->logLines().size(), lines);
             QVERIFY(main->sckConnect().isConnected());
             QVERIFY(boxes().isEmpty());
             return;
@@ -122,6 +134,11 @@ private slots:
         server->send("PING_");
         QTest::qWait(100);
         QCOMPARE(server->received(), QByteArray("PONG_:PONG_:12345"));
+        // Bytes that are no text in any encoding come back exactly as they were sent.
+        server->clearReceived();
+        server->send("PING_:\xff\xfe\x80");
+        QVERIFY(server->waitForReceived(9));
+        QCOMPARE(server->received(), QByteArray("PONG_:\xff\xfe\x80"));
         QCOMPARE(main->logLines().size(), lines);
         // A greeting and a ping in one read are one greeting; the ping goes unanswered.
         server->clearReceived();

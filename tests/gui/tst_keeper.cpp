@@ -236,7 +236,7 @@ private slots:
     // connection while the box about its version is still open.
     void aRefusedVersionIsNotRetried()
     {
-        QVERIFY(settled());
+        QVERIFY(testsupport::connectMainWindow(*server));
         testsupport::RealModalBoxes real(50, [this](const MsgBoxCall&) {
             server->closeClient();
             (void)QTest::qWaitFor([] { return !frmMain()->sckConnect().isConnected(); });

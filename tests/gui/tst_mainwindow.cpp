@@ -146,6 +146,22 @@ private slots:
     }
 
     // An orderly close is only logged; a reset is a failure with its box.
+    // The log keeps the newest lines, the oldest going once it is full.
+    void theLogIsBounded()
+    {
+        FrmMain* main = frmMain();
+        const int extra = 150;
+        for (int i = 1; i <= FrmMain::MaxLogLines + extra; ++i)
+            main->txtOut(QStringLiteral("line %1").arg(i));
+        const QStringList lines = main->logLines();
+        QCOMPARE(lines.size(), FrmMain::MaxLogLines);
+        QCOMPARE(lines.first().mid(6), QString("line %1").arg(FrmMain::MaxLogLines + extra));
+        QCOMPARE(lines.last().mid(6), QString("line %1").arg(extra + 1));
+        main->txtOut(QStringLiteral("two\nlines"));
+        QCOMPARE(main->logLines().size(), FrmMain::MaxLogLines);
+        QCOMPARE(main->logLines().mid(0, 2).join('|').mid(6), QString("two|lines"));
+    }
+
     void peerEnds_data()
     {
         QTest::addColumn<bool>("reset");
