@@ -41,14 +41,23 @@ bool mayReplace(const QFileInfo& info)
     return info.isFile() && info.isWritable() && (info.permissions() & AnyWrite);
 }
 
-// Creates the file's folder when missing; a folder this creates is its owner's alone.
+// Creates the file's folder when missing, with any missing folder above it; each folder
+// this creates is its owner's alone, whatever the process's umask.
 bool ensureFolder(const QString& folder)
 {
-    QDir dir(folder);
-    if (dir.exists())
-        return true;
-    return QDir().mkpath(QFileInfo(dir.absolutePath()).absolutePath()) &&
-           QDir().mkdir(dir.absolutePath(), Private | QFileDevice::ExeOwner);
+    QStringList missing;
+    for (QString path = QDir(folder).absolutePath(); !QFileInfo::exists(path);) {
+        missing.prepend(path);
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return false;
+        path = parent;
+    }
+    for (const QString& path : missing) {
+        if (!QDir().mkdir(path, Private | QFileDevice::ExeOwner) && !QDir(path).exists())
+            return false;
+    }
+    return true;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -75,6 +76,22 @@ private slots:
         QVERIFY(QDir().mkpath(SettingsStore::location()));
         QVERIFY(!SaveSetting(SettingsStore::ClientReconnectAttemps, "9"));
         QVERIFY(GetSetting(SettingsStore::ClientReconnectAttemps) != "9");
+    }
+
+    // Every folder the store makes on the way to its file is private, even with a umask
+    // that would leave it open to all.
+    void privateUnderAnyUmask()
+    {
+        QTemporaryDir dir;
+        const QString base = dir.filePath("a/b");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, base);
+        const mode_t old = ::umask(0);
+        const bool saved = SaveSetting(SettingsStore::ClientServerPassword, "secret");
+        ::umask(old);
+        QVERIFY(saved);
+        QCOMPARE(QFile::permissions(SettingsStore::location()) & ~UserBits, permissionsOf(0600));
+        for (const QString& folder : {dir.filePath("a"), base, base + "/Quillora"})
+            QCOMPARE(QFile::permissions(folder) & ~UserBits, permissionsOf(0700));
     }
 
     void flags()
