@@ -18,7 +18,7 @@ void FrmContacts::cmdContact_Click(int index)
         enterEditMode();
         for (QLineEdit* box : txtInput)
             box->clear();
-        modVariables().ContactRecords = QStringList{contacts::NewRecord};
+        modVariables().ContactRecords = contacts::RecordList{contacts::NewRecord};
         txtInput[0]->setFocus();
         break;
     case Edit:

@@ -1,9 +1,9 @@
 #include "contacts/contactsprotocol.h"
 
 #include "session/protocol.h"
-
 #include "session/site.h"
 
+#include <QStringTokenizer>
 #include <limits>
 
 namespace contacts {
@@ -89,13 +89,19 @@ Reply parseReply(const QString& message)
         // An empty payload holds no entries at all, not one empty entry.
         if (payload.isEmpty())
             return reply;
-        const QStringList entries = payload.split(QLatin1Char(','), Qt::KeepEmptyParts);
-        reply.fields = entries.mid(0, FieldCount);
-        if (entries.size() > FieldCount) {
-            reply.hasId = true;
-            reply.id = entries.at(FieldCount);
+        // Walked in place: a reply may list millions of IDs, which are never all strings.
+        qsizetype index = 0;
+        for (const QStringView entry : QStringTokenizer(payload, QLatin1Char(','))) {
+            if (index < FieldCount) {
+                reply.fields.append(entry.toString());
+            } else if (index == FieldCount) {
+                reply.hasId = true;
+                reply.id = entry.toString();
+            } else {
+                reply.records.append(entry);
+            }
+            ++index;
         }
-        reply.records = entries.mid(FieldCount + 1);
     }
     return reply;
 }
@@ -110,16 +116,17 @@ QString noResultInformation()
     return CRLF + QStringLiteral("The search found 0 records.");
 }
 
-qsizetype viewingPosition(const QStringList& records, const QString& shownId)
+qsizetype viewingPosition(const RecordList& records, const QString& shownId)
 {
+    const RecordList::Key key(shownId);
     for (qsizetype i = records.size() - 1; i >= 0; --i) {
-        if (records.at(i) == shownId)
+        if (records.matches(i, key))
             return i + 1;
     }
     return 0;
 }
 
-QString recordInformation(const QStringList& records, const QString& shownId)
+QString recordInformation(const RecordList& records, const QString& shownId)
 {
     const qsizetype position = viewingPosition(records, shownId);
     QString first;
@@ -189,13 +196,14 @@ RecordId parseRecordId(const QString& text)
     return result;
 }
 
-BrowseTarget browseTarget(const QStringList& records, const QString& shownId, Direction direction)
+BrowseTarget browseTarget(const RecordList& records, const QString& shownId, Direction direction)
 {
     BrowseTarget target;
+    const RecordList::Key key(shownId);
     const qsizetype count = records.size();
     qsizetype chosen = -1;
     for (qsizetype i = 0; i < count; ++i) {
-        if (records.at(i) != shownId)
+        if (!records.matches(i, key))
             continue;
         if (direction == Direction::Back)
             chosen = i == 0 ? count - 1 : i - 1;
@@ -206,7 +214,7 @@ BrowseTarget browseTarget(const QStringList& records, const QString& shownId, Di
         target.ok = true;
         return target;
     }
-    const QString& entry = records.at(chosen);
+    const QString entry = records.at(chosen);
     const RecordId id = parseRecordId(entry);
     switch (id.status) {
     case RecordId::Status::Ok:

@@ -3,6 +3,8 @@
 // The contacts window's side of the server conversation: pure functions that build the
 // search, browse and save requests and take the "CNTAC:" replies apart. Qt::Core only.
 
+#include "contacts/recordlist.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -48,11 +50,11 @@ bool containsComma(const RecordFields& fields);
 struct Reply {
     enum class Kind { Error, Save, NoResult, Records, Ignored };
     Kind kind = Kind::Ignored;
-    QString text;        // Error and Save: the payload, verbatim
-    QStringList fields;  // Records: the first entries, at most six (missing ones absent)
-    bool hasId = false;  // Records: whether the seventh entry (the shown ID) is present
-    QString id;          // Records: the seventh entry
-    QStringList records; // Records: the eighth entry on, the IDs the search found
+    QString text;       // Error and Save: the payload, verbatim
+    QStringList fields; // Records: the first entries, at most six (missing ones absent)
+    bool hasId = false; // Records: whether the seventh entry (the shown ID) is present
+    QString id;         // Records: the seventh entry
+    RecordList records; // Records: the eighth entry on, the IDs the search found
 };
 Reply parseReply(const QString& message);
 
@@ -65,9 +67,9 @@ QString errorInformation(const QString& payload);
 QString noResultInformation();
 // First line "Currently viewing no. k" (the last position whose entry equals the shown
 // ID, counted from 1; empty when none does), second "The search found n records.".
-QString recordInformation(const QStringList& records, const QString& shownId);
+QString recordInformation(const RecordList& records, const QString& shownId);
 // The last position (from 1) whose entry equals shownId; 0 when none does.
-qsizetype viewingPosition(const QStringList& records, const QString& shownId);
+qsizetype viewingPosition(const RecordList& records, const QString& shownId);
 
 // A record ID as the browse request carries it: surrounding spaces ignored, an optional
 // sign, decimal digits (leading zeros allowed) and an optional fraction that is rounded
@@ -88,7 +90,7 @@ struct BrowseTarget {
     qint64 id = 0;
     QString error;
 };
-BrowseTarget browseTarget(const QStringList& records, const QString& shownId, Direction direction);
+BrowseTarget browseTarget(const RecordList& records, const QString& shownId, Direction direction);
 
 // The error report's text: its nine lines joined by CR LF, none after the last.
 QString errorReport(const QString& description, const QString& source);

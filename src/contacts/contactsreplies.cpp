@@ -45,8 +45,8 @@ void FrmContacts::AEContacts(const QString& strInput)
         lblInput[0]->setText(reply.id);
         m_recordServer = currentServer();
     }
-    QStringList& records = modVariables().ContactRecords;
-    records = reply.records;
+    contacts::RecordList& records = modVariables().ContactRecords;
+    records = std::move(reply.records);
     lblInput[1]->setText(contacts::recordInformation(records, lblInput[0]->text()));
     setBrowseButtons(records.size() >= 2);
     cmdContact[Edit]->setEnabled(true);

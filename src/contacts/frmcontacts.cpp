@@ -63,7 +63,7 @@ FrmContacts* frmContacts()
 
 void openContactsWindow()
 {
-    modVariables().ContactRecords = QStringList{contacts::NewRecord};
+    modVariables().ContactRecords = contacts::RecordList{contacts::NewRecord};
     FrmContacts* window = frmContacts();
     window->show();
     window->raise();

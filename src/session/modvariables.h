@@ -1,5 +1,7 @@
 #pragma once
 
+#include "contacts/recordlist.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,7 +19,7 @@ struct ModVariables {
     int LoopIndex = 0;
     int StatsRowPlain = False;
     QString LastContactSearch;
-    QStringList ContactRecords; // empty until first set
+    contacts::RecordList ContactRecords; // empty until first set
 };
 
 ModVariables& modVariables();

@@ -114,7 +114,7 @@ private slots:
         QVERIFY(waitForInformation(QStringLiteral("Currently viewing no. 1")));
         QCOMPARE(m_window->lblInput[0]->text(), m_ids[1]);
         QCOMPARE(m_window->txtInput[0]->text(), StoredNames[1]);
-        QCOMPARE(modVariables().ContactRecords, m_ids.mid(1));
+        QCOMPARE(modVariables().ContactRecords.toStringList(), m_ids.mid(1));
         // Browsing goes round the others.
         for (const QString& id : {m_ids[2], m_ids[1]}) {
             m_window->cmdContact[FrmContacts::Back]->click();

@@ -106,7 +106,7 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [w] { return w && w->lblInput[1]->text().contains(QLatin1String("The search found")); },
             ReplyWaitMs));
-        QCOMPARE(modVariables().ContactRecords, ids);
+        QCOMPARE(modVariables().ContactRecords.toStringList(), ids);
         QCOMPARE(w->lblInput[0]->text(), ids.first());
         QCOMPARE(w->txtInput[0]->text(), QString("Contact 1 Example"));
         QCOMPARE(testsupport::boxes().size(), 0);

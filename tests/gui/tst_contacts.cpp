@@ -80,14 +80,15 @@ class TstContacts final : public QObject {
     {
         if (!testsupport::connectMainWindow(*m_server))
             return nullptr;
-        modVariables().ContactRecords = QStringList{"4", "5"};
+        modVariables().ContactRecords = contacts::RecordList{"4", "5"};
         frmMain()->ToolAddEditContacts->trigger();
         W* w = loaded();
         click(w->optSearch[option]);
         w->txtSearch->setText(text);
         click(w->cmdSearch);
         checkMode(w, false, false, false);
-        if (!w->txtSearch->text().isEmpty() || modVariables().ContactRecords != QStringList{"NEW"})
+        if (!w->txtSearch->text().isEmpty() ||
+            modVariables().ContactRecords.toStringList() != QStringList{"NEW"})
             return nullptr;
         return expectRequest(*m_server, request) ? w : nullptr;
     }
@@ -111,7 +112,7 @@ private slots:
         QCOMPARE(modVariables().LastContactSearch, QStringLiteral("CNTAC:SEAR;NAME; lee "));
         QCOMPARE(shown(w), (QStringList{"Ann Lee", "111", "222", "ann@example.org", "333", "444"}));
         QCOMPARE(w->lblInput[0]->text(), QStringLiteral("31"));
-        QCOMPARE(modVariables().ContactRecords, (QStringList{"7", "12", "31"}));
+        QCOMPARE(modVariables().ContactRecords.toStringList(), (QStringList{"7", "12", "31"}));
         QCOMPARE(w->lblInput[1]->text(),
                  QStringLiteral("Currently viewing no. 3\r\nThe search found 3 records."));
         checkMode(w, false, true, true);
@@ -157,7 +158,7 @@ private slots:
         checkMode(w, true, false, false);
         QCOMPARE(w->lblInput[1]->text(), QStringLiteral("Create new record."));
         QCOMPARE(shown(w), QStringList(6, QString()));
-        QCOMPARE(modVariables().ContactRecords, QStringList{"NEW"});
+        QCOMPARE(modVariables().ContactRecords.toStringList(), QStringList{"NEW"});
         w->txtInput[0]->setText(QStringLiteral("  "));
         click(w->cmdContact[W::Save]);
         QCOMPARE(w->lblInput[1]->text(),

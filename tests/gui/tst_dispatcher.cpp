@@ -249,7 +249,7 @@ private slots:
         QTest::qWait(3 * Session::DefaultQuietMilliseconds);
         server->send(",8,9");
         // The shown record is 7; the matches come after it.
-        QTRY_COMPARE(modVariables().ContactRecords, (QStringList{"8", "9"}));
+        QTRY_COMPARE(modVariables().ContactRecords.toStringList(), (QStringList{"8", "9"}));
         QCOMPARE(forms::loadedOrNull<FrmContacts>()->txtInput[0]->text(), QString("Ann"));
     }
 
