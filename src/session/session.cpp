@@ -272,9 +272,13 @@ void Session::onDisconnected()
 
 void Session::onPeerGone()
 {
-    // Whatever was still held is complete now: it arrived before the end.
+    // Whatever was still held is complete now: it arrived before the end. Not a reply
+    // short of the fields it states, though: the end cut it, and a part is no reply.
     m_quiet.stop();
-    handOn(m_assembler.takeHeld());
+    if (m_assembler.heldShort())
+        m_assembler.clear();
+    else
+        handOn(m_assembler.takeHeld());
     const bool reset = m_resetWatch.wasReset();
     m_resetWatch.release();
     m_failed = true; // one event per end

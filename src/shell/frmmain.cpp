@@ -270,12 +270,23 @@ void FrmMain::txtOut(const QString& strInput)
     cursor.movePosition(QTextCursor::Start);
     cursor.insertText(line);
     // The newest lines stay, the oldest (at the bottom) go: a client left running for
-    // months must not keep every line it ever wrote.
-    if (log->blockCount() > MaxLogLines + 1) {
-        cursor.setPosition(log->findBlockByNumber(MaxLogLines).position());
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
+    // months must not keep every line it ever wrote, nor a few thousand huge ones.
+    if (log->blockCount() <= MaxLogLines + 1 && log->characterCount() <= MaxLogCharacters)
+        return;
+    QTextBlock kept = log->begin();
+    int lines = 0;
+    int characters = 0;
+    while (kept.isValid() && lines < MaxLogLines &&
+           (lines == 0 || characters + kept.length() <= MaxLogCharacters)) {
+        characters += kept.length();
+        ++lines;
+        kept = kept.next();
     }
+    if (!kept.isValid())
+        return;
+    cursor.setPosition(kept.position());
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
 }
 
 QStringList FrmMain::logLines() const

@@ -48,8 +48,10 @@ public:
 
     // The log pane's lines, newest first.
     QStringList logLines() const;
-    // The log pane keeps this many of the newest lines.
+    // The log pane keeps the newest lines, at most this many and this many characters
+    // (the newest line always).
     static constexpr int MaxLogLines = 2000;
+    static constexpr int MaxLogCharacters = 256 * 1024;
 
     std::array<QLineEdit*, 2> txtDebug{};
     std::array<QPushButton*, 2> cmdConnect{};

@@ -160,6 +160,14 @@ private slots:
         main->txtOut(QStringLiteral("two\nlines"));
         QCOMPARE(main->logLines().size(), FrmMain::MaxLogLines);
         QCOMPARE(main->logLines().mid(0, 2).join('|').mid(6), QString("two|lines"));
+        // Long lines: as many of the newest as the characters allow; a single line longer
+        // than that stays alone.
+        const QString wide(10000, 'w');
+        for (int i = 0; i < 100; ++i)
+            main->txtOut(wide);
+        QCOMPARE(main->logLines().size(), FrmMain::MaxLogCharacters / (wide.size() + 7));
+        main->txtOut(QString(FrmMain::MaxLogCharacters, 'h'));
+        QCOMPARE(main->logLines().size(), 1);
     }
 
     void peerEnds_data()

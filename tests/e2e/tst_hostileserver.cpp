@@ -1,0 +1,193 @@
+// A scripted hostile server against the real client over real sockets: floods of
+// greetings under a real modal box, floods of calls, a contact list of a million and a
+// half IDs, a server that never reads, a reset in the middle of a reply. The client must
+// survive each with its memory bounded and nothing of the bad input kept.
+
+#include "session/dispatcher.h"
+#include "session/modvariables.h"
+#include "shell/frmmain.h"
+#include "statistics/frmstatistics.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+using testsupport::boxes;
+using testsupport::logMessages;
+using testsupport::RealModalBoxes;
+
+namespace {
+
+// The process's resident memory in MiB.
+qint64 residentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() / 1024;
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestHostileServer final : public QObject {
+    Q_OBJECT
+    std::unique_ptr<testsupport::Environment> m_env;
+    std::unique_ptr<testsupport::LoopbackServer> m_server;
+
+    // Sends each piece as its own read of the client's.
+    bool sendEachAlone(const QList<QByteArray>& pieces)
+    {
+        QSignalSpy arrived(&frmMain()->sckConnect(), &Session::dataArrived);
+        for (const QByteArray& piece : pieces) {
+            const qsizetype before = arrived.size();
+            m_server->send(piece);
+            if (!QTest::qWaitFor([&] { return arrived.size() > before; }))
+                return false;
+        }
+        return true;
+    }
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<testsupport::Environment>();
+        m_server = std::make_unique<testsupport::LoopbackServer>();
+    }
+    void cleanup()
+    {
+        testsupport::unloadAllWindows();
+        m_server.reset();
+        m_env.reset();
+    }
+
+    // Refused greetings, each its own read, while the first one's box is open: one box,
+    // nothing more handled, and the client goes on. Then accepted greetings again and
+    // again on a new connection: the password goes once.
+    void greetingFloods()
+    {
+        testsupport::storeSetting(QStringLiteral("ClientServerPassword"), QStringLiteral("secret"));
+        QVERIFY(testsupport::connectMainWindow(*m_server));
+        const qint64 before = residentMiB();
+        bool flooded = false;
+        {
+            RealModalBoxes real(50, [&](const MsgBoxCall&) {
+                flooded = sendEachAlone(
+                    QList<QByteArray>(3000, QByteArray("Welcome to Quillora Server [0.10]")));
+            });
+            m_server->send("Welcome to Quillora Server [0.10]");
+            QVERIFY(QTest::qWaitFor([] { return !boxes().isEmpty() && !RealModalBoxes::open(); },
+                                    60000));
+        }
+        QVERIFY(flooded);
+        QCOMPARE(boxes().size(), 1);
+        QVERIFY2(residentMiB() - before < 50, qPrintable(QString::number(residentMiB() - before)));
+        QVERIFY(m_server->waitForDisconnect());
+
+        QVERIFY(testsupport::connectMainWindow(*m_server));
+        QVERIFY(sendEachAlone(QList<QByteArray>(500, QByteArray("Welcome [0.92]"))));
+        QVERIFY(m_server->waitForReceived(6));
+        QTest::qWait(50);
+        QCOMPARE(m_server->received(), QByteArray("secret"));
+        QCOMPARE(boxes().size(), 1);
+    }
+
+    // Five thousand calls of 4 KB: the log keeps its newest lines and memory stays put.
+    void aFloodOfLargeCalls()
+    {
+        FrmMain* main = frmMain();
+        main->chkDebug->click(); // the log pane shown, as a user reading it would have it
+        QVERIFY(testsupport::connectMainWindow(*m_server));
+        const QByteArray filler(4000, 'x');
+        const qint64 before = residentMiB();
+        QList<QByteArray> calls;
+        for (int i = 0; i < 5000; ++i)
+            calls << "CALL_:2026-01-01 10:00:00,555-" + QByteArray::number(i) + ",Caller " + filler;
+        QVERIFY(sendEachAlone(calls));
+        QVERIFY(QTest::qWaitFor([] {
+            return logMessages().value(0).startsWith("CALL_:2026-01-01 10:00:00,555-4999,");
+        }));
+        const QStringList lines = main->logLines();
+        QVERIFY(lines.join('\n').size() <= FrmMain::MaxLogCharacters);
+        QVERIFY(lines.size() > 50);
+        // Before the log was bounded, this grew by some 400 MiB.
+        QVERIFY2(residentMiB() - before < 60, qPrintable(QString::number(residentMiB() - before)));
+        QVERIFY(main->sckConnect().isConnected());
+    }
+
+    // A contact list of a million and a half IDs, as big as a reply may be.
+    void aHugeContactList()
+    {
+        QVERIFY(testsupport::connectMainWindow(*m_server));
+        QByteArray reply = "CNTAC:SEAR;Ann,1,2,3,4,5,1000000";
+        reply.reserve(12 * 1024 * 1024);
+        for (int i = 0; i < 1500000; ++i)
+            reply += ',' + QByteArray::number(1000000 + i);
+        const qint64 before = residentMiB();
+        m_server->send(reply);
+        QVERIFY(
+            QTest::qWaitFor([] { return modVariables().ContactRecords.size() == 1500000; }, 20000));
+        QTest::qWait(100);
+        // Held as strings, the IDs alone took some 146 MiB.
+        QVERIFY2(residentMiB() - before < 100, qPrintable(QString::number(residentMiB() - before)));
+        QCOMPARE(modVariables().ContactRecords.at(1499999), QString::number(2499999));
+    }
+
+    // A server that sends large keep-alive probes and never reads the answers: once more
+    // than a few MiB wait to be sent, the connection is given up as failed.
+    void aServerThatNeverReads()
+    {
+        QTcpServer deaf;
+        QVERIFY(deaf.listen(QHostAddress::LocalHost));
+        QVERIFY(testsupport::connectMainWindowTo(deaf.serverPort()));
+        QVERIFY(deaf.hasPendingConnections() || deaf.waitForNewConnection(5000));
+        QTcpSocket* peer = deaf.nextPendingConnection();
+        peer->setReadBufferSize(1); // takes a byte, then leaves the rest in the kernel
+        const QByteArray probe = "PING_:" + QByteArray(1024 * 1024, '7');
+        const qint64 before = residentMiB();
+        FrmMain* main = frmMain();
+        for (int i = 0; i < 64 && main->sckConnect().isConnected(); ++i) {
+            peer->write(probe);
+            QVERIFY(QTest::qWaitFor([peer] { return peer->bytesToWrite() == 0; }));
+            QTest::qWait(60); // past the quiet time: each probe its own message
+        }
+        QVERIFY(QTest::qWaitFor([] {
+            return logMessages().contains(
+                "Error: 4 Description: More than 4 MiB wait to be sent: the server does not "
+                "read.");
+        }));
+        QCOMPARE(logMessages().first(), QString("Disconnected."));
+        QVERIFY2(residentMiB() - before < 64, qPrintable(QString::number(residentMiB() - before)));
+    }
+
+    // A reset halfway through a statistics reply: the error is reported and the part
+    // that came is not taken for the whole.
+    void aResetInTheMiddleOfAReply()
+    {
+        FrmMain* main = frmMain();
+        QVERIFY(testsupport::connectMainWindow(*m_server));
+        m_server->send("Welcome [0.92]");
+        QVERIFY(QTest::qWaitFor([main] { return main->sckConnect().isGreeted(); }));
+        QByteArray half = "STATS:LAST;1000#03";
+        for (int i = 0; i < 400; ++i)
+            half += "Name " + QByteArray::number(i) + ",2026-01-01 10:00:00,555-0100,";
+        m_server->send(half);
+        QVERIFY(QTest::qWaitFor([main] { return main->sckConnect().heldStatsBytes() > 0; }));
+        m_server->resetClient();
+        QVERIFY(QTest::qWaitFor([] {
+            return logMessages().contains(
+                "Error: 1 Description: The connection was reset by the server.");
+        }));
+        QCOMPARE(modVariables().StatsReplyReady, ModVariables::False);
+        QVERIFY(!main->sckConnect().isConnected());
+    }
+};
+
+QTEST_MAIN(TestHostileServer)
+#include "tst_hostileserver.moc"
