@@ -40,6 +40,14 @@ function(quillora_add_test_folder kind)
     else()
       add_test(NAME ${target} COMMAND ${target})
     endif()
+    if(QUILLORA_SANITIZE)
+      # Leaks are checked, except inside the system libraries the suppressions name.
+      list(APPEND env
+           "ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1"
+           "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+           "UBSAN_OPTIONS=print_stacktrace=1")
+      math(EXPR timeout "${timeout} * 3")
+    endif()
     set_tests_properties(${target} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${timeout} LABELS ${kind})
   endforeach()
 endfunction()

@@ -5,6 +5,7 @@
 #include "shell/frmmain.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QSettings>
@@ -201,6 +202,18 @@ QStringList logMessages()
     for (const QString& line : frmMain()->logLines())
         result << line.mid(6);
     return result;
+}
+
+qint64 residentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() / 1024;
+    }
+    return -1;
 }
 
 bool connectMainWindowTo(quint16 port)

@@ -112,6 +112,16 @@ private:
     quint16 m_port = 0;
 };
 
+// This process's resident memory in MiB (-1 where it cannot be read).
+qint64 residentMiB();
+// Whether memory figures mean what they say: under AddressSanitizer freed memory is held
+// back in quarantine and every block has guard zones, so they do not.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool MemoryFiguresHold = false;
+#else
+inline constexpr bool MemoryFiguresHold = true;
+#endif
+
 // A grid's rows below the header, each row's cells joined by "|".
 QStringList gridRows(const GridModel& grid);
 
