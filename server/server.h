@@ -48,6 +48,8 @@ public:
     int authenticatedCount() const;
     // Bytes waiting to be sent to all clients together.
     qsizetype queuedBytes() const;
+    // Replies in the making that wait until some of those bytes have left.
+    int repliesWaitingForRoom() const { return m_waitingForRoom ? int(m_building.size()) : 0; }
 
     ContactStore& contacts() { return m_contacts; }
     CallLog& calls() { return m_calls; }

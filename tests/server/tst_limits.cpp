@@ -2,15 +2,21 @@
 
 #include "answers.h"
 #include "bulkfill.h"
+#include "pacedwriter.h"
 #include "replyjob.h"
+#include "server.h"
+#include "serverlog.h"
 #include "session/protocol.h"
+#include "wireclient.h"
 
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
 const QDateTime T0(QDate(2024, 5, 1), QTime(9, 0));
+const QByteArray Password = "s3cret pass";
 
 } // namespace
 
@@ -24,6 +30,33 @@ class TestLimits final : public QObject {
         CallLog calls{db};
     };
     std::unique_ptr<Fixture> m_f;
+    ServerConfig m_config;
+    std::unique_ptr<Server> m_server;
+
+    void start()
+    {
+        m_server = std::make_unique<Server>(m_f->db, m_config);
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+    }
+    std::unique_ptr<WireClient>
+    logIn(WireClient::Reading reading = WireClient::Reading::AnswersPings)
+    {
+        const int before = m_server->authenticatedCount();
+        auto client = std::make_unique<WireClient>(m_server->port(), reading);
+        client->write(Password);
+        const bool in = QTest::qWaitFor([&] { return m_server->authenticatedCount() > before; });
+        return in ? std::move(client) : nullptr;
+    }
+    // Contacts whose list is longer than a reply may be (old records with 10,000-character
+    // fields), and that list as the server sends it.
+    QByteArray fillBeyondTheReplyLimit()
+    {
+        const int count = int(replies::MaxReplyBytes / 50000) + 1;
+        if (!bulkfill::addContacts(m_f->db, count, 10000))
+            return {};
+        return protocol::encode(ask("STATS:CNTS;00"));
+    }
 
     QString ask(const QString& request, qsizetype maxBytes = replies::MaxReplyBytes)
     {
@@ -31,12 +64,20 @@ class TestLimits final : public QObject {
     }
 
 private slots:
+    void initTestCase() { serverlog::setEnabled(false); }
     void init()
     {
         m_f = std::make_unique<Fixture>();
         QVERIFY(m_f->db.open(m_f->dir.filePath("l.sqlite")));
+        m_config = ServerConfig();
+        m_config.port = 0;
+        m_config.password = Password;
     }
-    void cleanup() { m_f.reset(); }
+    void cleanup()
+    {
+        m_server.reset();
+        m_f.reset();
+    }
 
     // Each of the six fields of a save holds MaxFieldLength characters, however many bytes
     // they take; one more and nothing is written.
@@ -119,6 +160,116 @@ private slots:
         const QString all = ask("STATS:CNTS;00");
         QVERIFY2(all.startsWith("STATS:CNTS;100000#09"), qPrintable(all.left(30)));
         QVERIFY(all.endsWith(",100000,Contact 100000,,,,,,0,0"));
+    }
+
+    // A message of 64 KiB is taken; one byte more is dropped, and what follows is not.
+    void inboundMessageLength()
+    {
+        start();
+        auto client = logIn();
+        QVERIFY(client);
+        const QByteArray head = "CNTAC:SEAR;ALLF;";
+        const qsizetype max = m_config.maxMessageBytes;
+        QCOMPARE(max, 64 * 1024);
+        QCOMPARE(client->send(head + QByteArray(max - head.size(), 'q'), "CNTAC:"),
+                 "CNTAC:SEAR;None");
+        client->send(head + QByteArray(max - head.size() + 1, 'q'));
+        QVERIFY(client->send("STATS:LAST;1", "STATS:").startsWith("STATS:LAST;0#03"));
+        QCOMPARE(client->reads.size(), 3); // the greeting and the two answers
+    }
+
+    // 8 connections may wait to send the password: a 9th makes the one that has waited
+    // longest close. 64 clients may be in: a 65th is turned away before the greeting.
+    void connectionsAndClients()
+    {
+        start();
+        QCOMPARE(m_config.maxUnauthenticated, 8);
+        std::vector<std::unique_ptr<WireClient>> waiting;
+        for (int i = 0; i <= 8; ++i) {
+            waiting.push_back(std::make_unique<WireClient>(m_server->port()));
+            QVERIFY(!waiting.back()->next("Welcome").isEmpty());
+        }
+        QVERIFY(QTest::qWaitFor([&] { return waiting.front()->gone(); }));
+        for (size_t i = 1; i < waiting.size(); ++i)
+            QVERIFY(!waiting[i]->gone());
+        waiting.clear();
+
+        QCOMPARE(m_config.maxClients, 64);
+        std::vector<std::unique_ptr<WireClient>> in;
+        for (int i = 0; i < 64; ++i) {
+            in.push_back(logIn());
+            QVERIFY(in.back());
+        }
+        WireClient refused(m_server->port());
+        QVERIFY(QTest::qWaitFor([&] { return refused.gone(); }));
+        QVERIFY(refused.reads.isEmpty());
+        QCOMPARE(m_server->authenticatedCount(), 64);
+    }
+
+    // 32 MiB may wait to be sent to a client, counting what is queued and what its socket
+    // holds; a byte more is refused.
+    void backlogPerClient()
+    {
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QVERIFY(QTest::qWaitFor([&] { return listener.hasPendingConnections(); }));
+        QTcpSocket* socket = listener.nextPendingConnection();
+        // The socket writes only when the event loop runs, which it does not from here on.
+        const qsizetype max = m_config.maxPendingBytes;
+        QCOMPARE(max, 32 * 1024 * 1024);
+        PacedWriter writer(socket, m_config.messageGapMs, max);
+        QVERIFY(writer.enqueue(QByteArray(max - 2, 'a'))); // written into the socket
+        QVERIFY(writer.enqueue("b"));                      // queued behind it
+        QVERIFY(writer.enqueue("c"));
+        QCOMPARE(writer.pendingBytes(), max);
+        QVERIFY(!writer.enqueue("d"));
+        QCOMPARE(writer.pendingBytes(), max);
+    }
+
+    // While the answer to a client's request is on its way, 16 more requests may wait; a
+    // 17th shows a client that sends without reading, and it is dropped.
+    void waitingRequests()
+    {
+        QVERIFY(!fillBeyondTheReplyLimit().isEmpty());
+        start();
+        auto reader = logIn();
+        auto client = logIn(WireClient::Reading::Never);
+        QVERIFY(reader && client);
+        client->send("STATS:CNTS;00"); // more than the system holds for it
+        QVERIFY(QTest::qWaitFor([&] { return m_server->queuedBytes() > 0; }));
+        QCOMPARE(m_config.maxWaitingRequests, 16);
+        for (int i = 0; i < 16; ++i)
+            client->send("STATS:LAST;1");
+        QCOMPARE(m_server->authenticatedCount(), 2);
+        client->send("STATS:LAST;1");
+        QVERIFY(QTest::qWaitFor([&] { return m_server->authenticatedCount() == 1; }));
+        QVERIFY(reader->send("STATS:LAST;1", "STATS:").startsWith("STATS:LAST;0#03"));
+    }
+
+    // While more than the budget waits for all clients together (here: one that does not
+    // read), a reply that takes several steps is not built on; small ones are answered at
+    // once. Once the backlog has gone, the reply follows, cut at 16 MiB like any other.
+    void queuedForAllClients()
+    {
+        const QByteArray list = fillBeyondTheReplyLimit();
+        QVERIFY(list.size() <= replies::MaxReplyBytes);
+        QVERIFY(list.startsWith("STATS:CNTS;335#09")); // of 336
+        m_config.maxQueuedBytes = 1024 * 1024;
+        start();
+        auto hog = logIn(WireClient::Reading::Never);
+        auto waiting = logIn();
+        auto other = logIn();
+        QVERIFY(hog && waiting && other);
+        hog->send("STATS:CNTS;00");
+        QVERIFY(QTest::qWaitFor([&] { return m_server->queuedBytes() > m_config.maxQueuedBytes; }));
+        waiting->send("STATS:CNTS;00");
+        QVERIFY(QTest::qWaitFor([&] { return m_server->repliesWaitingForRoom() == 1; }));
+        QVERIFY(other->send("STATS:LAST;1", "STATS:").startsWith("STATS:LAST;0#03"));
+        QCOMPARE(waiting->reads.size(), 1); // the greeting
+        hog->close();
+        QCOMPARE(waiting->whole("STATS:", list.size()), list);
     }
 };
 

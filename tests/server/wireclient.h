@@ -33,11 +33,12 @@ public:
             m_socket.bind(from);
         m_socket.connectToHost(QHostAddress::LocalHost, port);
     }
+    void write(const QByteArray& bytes) { m_socket.write(bytes); }
     // Writes the bytes and gives the server a moment to read them on their own; given a
     // prefix, the next read that begins with it.
     QByteArray send(const QByteArray& bytes, const char* prefix = nullptr)
     {
-        m_socket.write(bytes);
+        write(bytes);
         QTest::qWait(30);
         return prefix ? next(prefix) : QByteArray();
     }
