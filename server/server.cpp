@@ -207,10 +207,8 @@ void Server::buildStep()
     if (m_building.empty())
         return;
     Building& next = m_building.front();
-    // The reply grows only while what waits for all clients stays within bounds (or
-    // nothing else waits at all); otherwise it waits until some of that has left.
-    const qsizetype queued = queuedBytes();
-    if (queued > 0 && queued + next.job->size() >= m_config.maxQueuedBytes) {
+    // Otherwise it waits until some of what is queued has left.
+    if (!mayBuildOn(queuedBytes(), next.job->size(), m_config.maxQueuedBytes)) {
         m_waitingForRoom = true;
         return;
     }

@@ -50,6 +50,13 @@ public:
     qsizetype queuedBytes() const;
     // Replies in the making that wait until some of those bytes have left.
     int repliesWaitingForRoom() const { return m_waitingForRoom ? int(m_building.size()) : 0; }
+    // Whether a reply of which `built` bytes are made may grow by another step while
+    // `queued` bytes wait for all clients: while both stay under the budget, or when
+    // nothing else waits (the reply's own length is bounded).
+    static bool mayBuildOn(qsizetype queued, qsizetype built, qsizetype budget)
+    {
+        return queued == 0 || queued + built < budget;
+    }
 
     ContactStore& contacts() { return m_contacts; }
     CallLog& calls() { return m_calls; }

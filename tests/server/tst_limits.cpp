@@ -248,6 +248,18 @@ private slots:
         QVERIFY(reader->send("STATS:LAST;1", "STATS:").startsWith("STATS:LAST;0#03"));
     }
 
+    // Under 64 MiB waiting for all clients together, counting the reply being built, a
+    // reply is built on; at 64 MiB it waits, unless nothing else waits at all.
+    void queuedForAllClientsBudget()
+    {
+        const qsizetype budget = m_config.maxQueuedBytes;
+        QCOMPARE(budget, 64 * 1024 * 1024);
+        QVERIFY(Server::mayBuildOn(budget - 1001, 1000, budget));
+        QVERIFY(!Server::mayBuildOn(budget - 1000, 1000, budget));
+        QVERIFY(Server::mayBuildOn(0, 2 * budget, budget));
+        QVERIFY(!Server::mayBuildOn(1, 2 * budget, budget));
+    }
+
     // While more than the budget waits for all clients together (here: one that does not
     // read), a reply that takes several steps is not built on; small ones are answered at
     // once. Once the backlog has gone, the reply follows, cut at 16 MiB like any other.

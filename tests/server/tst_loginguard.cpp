@@ -48,10 +48,12 @@ private slots:
         guard.record(B, Outcome::WrongPassword, now);
         QCOMPARE(guard.pauseMs(B, now + 59999), 0); // its pause is long over
         QCOMPARE(guard.entries(), 2);
-        guard.record(B, Outcome::WrongPassword, now + 59999);
-        QCOMPARE(guard.pauseMs(B, now + 59999), 1000); // the third in a row
-        guard.record(B, Outcome::WrongPassword, now + 120000);
-        QCOMPARE(guard.pauseMs(B, now + 120000), 250); // after a quiet minute, the first
+        now += 59999;
+        guard.record(B, Outcome::WrongPassword, now);
+        QCOMPARE(guard.pauseMs(B, now), 1000); // the third in a row
+        now += 60000;
+        guard.record(B, Outcome::WrongPassword, now);
+        QCOMPARE(guard.pauseMs(B, now), 250); // after a quiet minute, the first
     }
 
     // Only the first of each kind from an address has a line of its own; the report sums
@@ -83,22 +85,23 @@ private slots:
         QVERIFY(guard.record(B, Outcome::WrongPassword, t + 150000)); // a line of its own again
     }
 
-    // Up to the limit each address has an entry of its own; the rest share one, and with it
+    // Up to 1,024 addresses have an entry of their own; the rest share one, and with it
     // their pause, so that many addresses gain nothing.
     void tableOfAddressesIsBounded()
     {
-        LoginGuard guard({250, 4000, 60000, 2});
+        LoginGuard guard({});
         const qint64 t = 1000000;
-        guard.record(A, Outcome::WrongPassword, t);
-        guard.record(B, Outcome::NoPassword, t);
-        QCOMPARE(guard.entries(), 2);
-        QVERIFY(guard.record(C, Outcome::WrongPassword, t));
-        const QHostAddress d(QStringLiteral("10.0.0.4"));
-        QVERIFY(!guard.record(d, Outcome::WrongPassword, t));
-        QCOMPARE(guard.entries(), 3);
-        QCOMPARE(guard.pauseMs(QHostAddress(QStringLiteral("10.0.0.5")), t), 500);
-        QCOMPARE(guard.pauseMs(A, t), 250);
-        QCOMPARE(guard.pauseMs(B, t), 0);
+        const auto address = [](int i) { return QHostAddress(quint32(0x0A000000 + i)); };
+        for (int i = 0; i < 1024; ++i)
+            QVERIFY(guard.record(address(i), Outcome::NoPassword, t));
+        QCOMPARE(guard.entries(), 1024);
+        QVERIFY(guard.record(address(1024), Outcome::WrongPassword, t));
+        QVERIFY(!guard.record(address(1025), Outcome::WrongPassword, t));
+        QCOMPARE(guard.entries(), 1025);
+        QCOMPARE(guard.pauseMs(address(5000), t), 500);
+        QCOMPARE(guard.pauseMs(address(1023), t), 0);
+        guard.record(address(1023), Outcome::WrongPassword, t);
+        QCOMPARE(guard.pauseMs(address(1023), t), 250);
         QCOMPARE(guard.report(t, "minute"),
                  QStringList{"1 more wrong password from other addresses in the last minute."});
     }
