@@ -52,15 +52,16 @@ double median(std::vector<double> values)
 int connectTo(quint16 port, int from = 1)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in source{};
-    source.sin_family = AF_INET;
-    source.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + quint32(from));
-    (void)::bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source);
+    // Bound to the source address with any port, then connected to the server's.
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(port);
+    const auto* generic = reinterpret_cast<const sockaddr*>(&address);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + quint32(from));
+    bool connected = ::bind(fd, generic, sizeof address) == 0;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    address.sin_port = htons(port);
+    connected = connected && ::connect(fd, generic, sizeof address) == 0;
+    if (!connected) {
         ::close(fd);
         return -1;
     }
@@ -378,7 +379,8 @@ int main(int argc, char* argv[])
         << " ms" << Qt::endl;
     out << "  server memory: at start " << startRss << ", peak " << peakRss << Qt::endl;
     out.setRealNumberPrecision(2);
-    out << "Password guessing (" << GuessSeconds << " s each, from an address of its own):" << Qt::endl;
+    out << "Password guessing (" << GuessSeconds
+        << " s each, from an address of its own):" << Qt::endl;
     out << "  wrong passwords checked per second, 1 connection at a time   " << oneGuesser
         << Qt::endl;
     out << "  wrong passwords checked per second, " << Pullers << " connections at once   "

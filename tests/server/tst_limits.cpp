@@ -1,7 +1,7 @@
 // Every limit the server states, at its edge: at the limit accepted, one past it refused.
 
-#include "answers.h"
 #include "bulkfill.h"
+#include "datafixture.h"
 #include "pacedwriter.h"
 #include "replyjob.h"
 #include "server.h"
@@ -10,8 +10,6 @@
 #include "wireclient.h"
 
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
@@ -23,13 +21,7 @@ const QByteArray Password = "s3cret pass";
 class TestLimits final : public QObject {
     Q_OBJECT
 
-    struct Fixture {
-        QTemporaryDir dir;
-        Database db;
-        ContactStore contacts{db};
-        CallLog calls{db};
-    };
-    std::unique_ptr<Fixture> m_f;
+    std::unique_ptr<DataFixture> m_f;
     ServerConfig m_config;
     std::unique_ptr<Server> m_server;
 
@@ -60,15 +52,15 @@ class TestLimits final : public QObject {
 
     QString ask(const QString& request, qsizetype maxBytes = replies::MaxReplyBytes)
     {
-        return answers::answer(request, m_f->contacts, m_f->calls, maxBytes).value_or("<none>");
+        return m_f->ask(request, maxBytes);
     }
 
 private slots:
     void initTestCase() { serverlog::setEnabled(false); }
     void init()
     {
-        m_f = std::make_unique<Fixture>();
-        QVERIFY(m_f->db.open(m_f->dir.filePath("l.sqlite")));
+        m_f = std::make_unique<DataFixture>();
+        QVERIFY(m_f->open());
         m_config = ServerConfig();
         m_config.port = 0;
         m_config.password = Password;
