@@ -207,7 +207,7 @@ void Server::buildStep()
     if (m_building.empty())
         return;
     Building& next = m_building.front();
-    // Otherwise it waits until some of what is queued has left.
+    // A reply that may not grow waits until some of what is queued has left.
     if (!mayBuildOn(queuedBytes(), next.job->size(), m_config.maxQueuedBytes)) {
         m_waitingForRoom = true;
         return;
