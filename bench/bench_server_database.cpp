@@ -150,7 +150,7 @@ int main(int argc, char* argv[])
     for (const Case& c : cases) {
         qsizetype size = 0;
         const Figures f =
-            measure(50, [&](int) { size = answers::contacts(c.request, contacts).size(); });
+            measure(50, [&](int) { size = answers::answer(c.request, contacts, calls)->size(); });
         out << "  " << QString::fromLatin1(c.label).leftJustified(30) << f.medianMs << " / "
             << f.maxMs << " ms  (" << size << " characters)" << Qt::endl;
     }
@@ -159,10 +159,10 @@ int main(int argc, char* argv[])
         << " logged calls (5 runs, median / max):" << Qt::endl;
     for (const char* request :
          {"STATS:LAST;100", "STATS:UNKN;100", "STATS:TOPS;100", "STATS:CNTS;00"}) {
-        const auto parsed = requests::parseStats(QString::fromLatin1(request));
         qsizetype size = 0;
-        const Figures f =
-            measure(5, [&](int) { size = answers::stats(*parsed, contacts, calls).size(); });
+        const Figures f = measure(5, [&](int) {
+            size = answers::answer(QString::fromLatin1(request), contacts, calls)->size();
+        });
         out << "  " << QString::fromLatin1(request).leftJustified(30) << f.medianMs << " / "
             << f.maxMs << " ms  (" << size << " characters)" << Qt::endl;
     }

@@ -5,27 +5,27 @@
 
 #include "calllog.h"
 #include "contactstore.h"
-#include "requests.h"
+#include "replies.h"
+#include "replyjob.h"
 
 #include <QString>
+#include <memory>
 #include <optional>
 
 namespace answers {
 
-// The reply to "STATS:LAST", "STATS:UNKN", "STATS:TOPS" or "STATS:CNTS".
-QString stats(const requests::StatsRequest& request, ContactStore& contacts, CallLog& calls);
+// The reply to whatever an authenticated client sent, to be built by calling step() until
+// it is complete; nothing for a message that gets no answer (keep-alive answers, unknown
+// kinds). No reply is longer than maxBytes.
+std::unique_ptr<ReplyJob> begin(const QString& message, ContactStore& contacts, CallLog& calls,
+                                qsizetype maxBytes = replies::MaxReplyBytes);
 
-// Every contact with its call counts; the top callers (at least one call) ordered by
-// their calls, most first, or the whole list in ID order. At most `limit` rows.
-QList<replies::ContactRow> contactRows(ContactStore& contacts, CallLog& calls, bool topOnly,
-                                       int limit);
+// The same reply built at once, as text.
+std::optional<QString> answer(const QString& message, ContactStore& contacts, CallLog& calls,
+                              qsizetype maxBytes = replies::MaxReplyBytes);
 
-// The reply to any "CNTAC:" request: a search or browse result, a save confirmation,
-// or "CNTAC:ERRO;" with the reason.
-QString contacts(const QString& message, ContactStore& contacts);
-
-// The reply to whatever an authenticated client sent, or nothing for a message that
-// gets no answer (keep-alive answers, unknown kinds).
-std::optional<QString> answer(const QString& message, ContactStore& contacts, CallLog& calls);
+// The reply to any "CNTAC:" request, encoded: a search or browse result, a save
+// confirmation, or "CNTAC:ERRO;" with the reason.
+QByteArray contacts(const QString& message, ContactStore& contacts, qsizetype maxBytes);
 
 } // namespace answers

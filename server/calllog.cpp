@@ -14,28 +14,47 @@ bool CallLog::add(const QDateTime& at, const QString& number, std::optional<qint
                              Database::text(digitsOnly(number)), contact});
 }
 
-QList<replies::CallRow> CallLog::newest(int count, bool unknownOnly)
+bool CallLog::readNewest(QList<replies::CallRow>& rows, int count, bool unknownOnly,
+                         const QString& condition, QVariantList values)
 {
-    QList<replies::CallRow> rows;
-    QSqlQuery& query =
-        unknownOnly
-            ? m_db.statement(
-                  QStringLiteral("SELECT at, number, NULL FROM calls WHERE contact_id IS NULL"
-                                 " ORDER BY at DESC, id DESC LIMIT ?"))
-            : m_db.statement(QStringLiteral(
-                  "SELECT calls.at, calls.number, contacts.name, calls.contact_id FROM calls"
-                  " LEFT JOIN contacts ON contacts.id = calls.contact_id"
-                  " ORDER BY calls.at DESC, calls.id DESC LIMIT ?"));
-    if (!m_db.exec(query, {count}))
-        return rows;
+    // The newest first: by time, calls of the same second in the order they were logged.
+    const QString from = unknownOnly ? QStringLiteral("SELECT id, at, number, NULL FROM calls"
+                                                      " WHERE contact_id IS NULL")
+                                     : QStringLiteral("SELECT calls.id, calls.at, calls.number,"
+                                                      " contacts.name FROM calls"
+                                                      " LEFT JOIN contacts ON contacts.id ="
+                                                      " calls.contact_id WHERE 1");
+    QSqlQuery& query = m_db.statement(
+        from + condition + QStringLiteral(" ORDER BY calls.at DESC, calls.id DESC LIMIT ?"));
+    if (!m_db.exec(query, values << count))
+        return false;
     while (query.next()) {
         replies::CallRow row;
-        row.at = QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong());
-        row.number = query.value(1).toString();
-        row.name = query.value(2).isNull() ? QStringLiteral("Unknown") : query.value(2).toString();
+        row.id = query.value(0).toLongLong();
+        row.at = QDateTime::fromMSecsSinceEpoch(query.value(1).toLongLong());
+        row.number = query.value(2).toString();
+        row.name = query.value(3).isNull() ? QStringLiteral("Unknown") : query.value(3).toString();
         rows.append(row);
     }
     query.finish();
+    return true;
+}
+
+QList<replies::CallRow> CallLog::newest(int count, bool unknownOnly, const replies::CallRow* after)
+{
+    QList<replies::CallRow> rows;
+    if (!after) {
+        readNewest(rows, count, unknownOnly, QString(), {});
+        return rows;
+    }
+    // The rest of the last call's second, then the seconds before it: two searches of the
+    // index by time that begin where the last part ended, however many calls share a second.
+    const qint64 at = after->at.toMSecsSinceEpoch();
+    if (readNewest(rows, count, unknownOnly, QStringLiteral(" AND calls.at = ? AND calls.id < ?"),
+                   {at, after->id}) &&
+        rows.size() < count)
+        readNewest(rows, int(count - rows.size()), unknownOnly, QStringLiteral(" AND calls.at < ?"),
+                   {at});
     return rows;
 }
 
@@ -53,16 +72,19 @@ QHash<qint64, qint64> CallLog::countsByContact()
     return counts;
 }
 
-QHash<QString, qint64> CallLog::unknownCountsByDigits()
+QHash<qint64, qint64> CallLog::unrecognisedCountsByContact()
 {
-    QHash<QString, qint64> counts;
-    QSqlQuery& query =
-        m_db.statement(QStringLiteral("SELECT digits, count(*) FROM calls WHERE contact_id IS NULL"
-                                      " AND digits <> '' GROUP BY digits"));
+    QHash<qint64, qint64> counts;
+    QSqlQuery& query = m_db.statement(
+        QStringLiteral("SELECT numbers.contact_id, sum(unknown.calls) FROM"
+                       " (SELECT digits, count(*) AS calls FROM calls WHERE contact_id IS NULL"
+                       "  AND digits <> '' GROUP BY digits) AS unknown"
+                       " JOIN (SELECT DISTINCT contact_id, digits FROM contact_numbers) AS numbers"
+                       " ON numbers.digits = unknown.digits GROUP BY numbers.contact_id"));
     if (!m_db.exec(query))
         return counts;
     while (query.next())
-        counts.insert(query.value(0).toString(), query.value(1).toLongLong());
+        counts.insert(query.value(0).toLongLong(), query.value(1).toLongLong());
     query.finish();
     return counts;
 }

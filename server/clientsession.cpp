@@ -12,10 +12,12 @@ const QString ServerVersion = QStringLiteral("0.92");
 
 } // namespace
 
-ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, QObject* parent)
-    : QObject(parent), m_socket(socket), m_config(config),
-      m_peer(QStringLiteral("%1:%2").arg(socket->peerAddress().toString(),
-                                         QString::number(socket->peerPort()))),
+ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, LoginGuard& guard,
+                             QObject* parent)
+    : QObject(parent), m_socket(socket), m_config(config), m_guard(guard),
+      m_address(socket->peerAddress()),
+      m_peer(
+          QStringLiteral("%1:%2").arg(m_address.toString(), QString::number(socket->peerPort()))),
       m_assembler(config.maxMessageBytes),
       m_writer(socket, config.messageGapMs, config.maxPendingBytes)
 {
@@ -32,8 +34,12 @@ ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, QOb
         if (!held.isEmpty())
             handle(held);
     });
+    m_pause.setSingleShot(true);
+    connect(&m_pause, &QTimer::timeout, this, &ClientSession::checkPassword);
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::onDisconnected);
+    connect(&m_writer, &PacedWriter::progressed, this, &ClientSession::backlogShrunk);
+    connect(&m_writer, &PacedWriter::idle, this, &ClientSession::handOnNext);
 
     send(protocol::greeting(ServerName, ServerVersion));
     if (m_config.password.isEmpty()) {
@@ -42,7 +48,9 @@ ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, QOb
     } else {
         m_authTimer.setSingleShot(true);
         connect(&m_authTimer, &QTimer::timeout, this, [this] {
-            drop(QStringLiteral("sent no password within %1 s")
+            drop(QStringLiteral("%1 within %2 s")
+                     .arg(m_offered ? QStringLiteral("its password could not be checked")
+                                    : QStringLiteral("sent no password"))
                      .arg(m_config.authTimeoutMs / 1000.0));
         });
         m_authTimer.start(m_config.authTimeoutMs);
@@ -75,13 +83,55 @@ void ClientSession::send(const QString& message)
                  .arg(m_writer.pendingBytes()));
 }
 
+void ClientSession::answer(const std::optional<QByteArray>& reply)
+{
+    m_answering = false;
+    if (m_closed)
+        return;
+    if (reply && !m_writer.enqueue(*reply)) {
+        drop(QStringLiteral("does not read what it is sent (%1 bytes waiting)")
+                 .arg(m_writer.pendingBytes()));
+        return;
+    }
+    // With nothing to wait for, the next request goes on at the next turn of the loop.
+    if (m_writer.isIdle())
+        QTimer::singleShot(0, this, &ClientSession::handOnNext);
+}
+
+void ClientSession::handOnNext()
+{
+    if (m_closed || !m_authenticated || m_answering || m_requests.isEmpty() || !m_writer.isIdle())
+        return;
+    m_answering = true;
+    emit requestReceived(protocol::decode(m_requests.dequeue()));
+}
+
 void ClientSession::drop(const QString& reason)
 {
     if (m_closed)
         return;
+    if (!m_authenticated) {
+        turnAway(LoginGuard::Outcome::NoPassword, reason);
+        return;
+    }
     serverlog::write(QStringLiteral("Client %1 dropped: %2.").arg(m_peer, reason));
+    close();
+}
+
+void ClientSession::turnAway(LoginGuard::Outcome outcome, const QString& reason)
+{
+    // Only the first of its kind from an address has a line of its own; the server sums
+    // up the others.
+    if (m_guard.record(m_address, outcome, LoginGuard::clock()))
+        serverlog::write(QStringLiteral("Client %1 dropped: %2.").arg(m_peer, reason));
+    close();
+}
+
+void ClientSession::close()
+{
     m_closed = true;
     m_authTimer.stop();
+    m_pause.stop();
     m_quiet.stop();
     m_socket->abort();
     QTimer::singleShot(0, this, &ClientSession::finished);
@@ -89,7 +139,8 @@ void ClientSession::drop(const QString& reason)
 
 void ClientSession::onReadyRead()
 {
-    while (m_socket->bytesAvailable() > 0 && !m_closed) {
+    // What follows a password stays unread until the password has been checked.
+    while (m_socket->bytesAvailable() > 0 && !m_closed && !m_offered) {
         const QByteArray chunk = m_socket->readAll();
         m_lastHeard.start();
         const InboundAssembler::Result result = m_assembler.feed(chunk);
@@ -109,23 +160,54 @@ void ClientSession::onReadyRead()
 
 void ClientSession::handle(const QByteArray& message)
 {
-    if (!m_authenticated) {
-        if (!passwordMatches(message, protocol::encode(m_config.password))) {
-            drop(QStringLiteral("wrong password"));
-            return;
-        }
-        m_authenticated = true;
-        m_authTimer.stop();
-        emit authenticated();
+    if (!m_authenticated && !m_offered) {
+        m_offered = message;
+        checkPassword();
         return;
     }
-    emit messageReceived(protocol::decode(message));
+    // Keep-alive answers only show that the client is there.
+    if (message.startsWith("PONG_:"))
+        return;
+    if (m_requests.size() >= m_config.maxWaitingRequests) {
+        drop(QStringLiteral("sent more than %1 requests without reading the answers")
+                 .arg(m_config.maxWaitingRequests));
+        return;
+    }
+    m_requests.enqueue(message);
+    handOnNext();
+}
+
+void ClientSession::checkPassword()
+{
+    const qint64 pause = m_guard.pauseMs(m_address, LoginGuard::clock());
+    if (pause > 0) {
+        m_pause.start(int(pause));
+        return;
+    }
+    if (!passwordMatches(*m_offered, protocol::encode(m_config.password))) {
+        turnAway(LoginGuard::Outcome::WrongPassword, QStringLiteral("wrong password"));
+        return;
+    }
+    m_guard.succeeded(m_address);
+    m_offered.reset();
+    m_authenticated = true;
+    m_authTimer.stop();
+    emit authenticated();
+    // What came with or after the password has waited for it.
+    if (!m_closed) {
+        handOnNext();
+        QTimer::singleShot(0, this, &ClientSession::onReadyRead);
+    }
 }
 
 void ClientSession::onDisconnected()
 {
     if (m_closed)
         return;
+    if (!m_authenticated) {
+        turnAway(LoginGuard::Outcome::NoPassword, QStringLiteral("closed the connection"));
+        return;
+    }
     m_closed = true;
     m_authTimer.stop();
     m_quiet.stop();

@@ -1,5 +1,7 @@
 #include "answers.h"
 
+#include "session/protocol.h"
+
 namespace answers {
 
 namespace {
@@ -30,28 +32,28 @@ QString cannotShow(const Contact& contact)
         .arg(QString::number(contact.id), NoMatchWord);
 }
 
-QString search(const requests::Search& request, ContactStore& store)
+QByteArray search(const requests::Search& request, ContactStore& store, qsizetype maxBytes)
 {
     const SearchIndex::Matches matches = store.search(request.field, request.text);
     if (request.browse) {
         const std::optional<Contact> shown =
             request.browseId > 0 ? store.find(request.browseId) : std::nullopt;
         if (!shown)
-            return replies::refused(noSuchContact(request.browseIdText));
+            return protocol::encode(replies::refused(noSuchContact(request.browseIdText)));
         // Sent as a record, the client would take it for "nothing found" and forget the
         // list it is browsing; refused, it keeps the record it shows.
         if (nameReadsAsNoMatch(shown->name))
-            return replies::refused(cannotShow(*shown));
-        return replies::searchResult(*shown, matches.ids);
+            return protocol::encode(replies::refused(cannotShow(*shown)));
+        return replies::searchResult(*shown, matches.ids, maxBytes);
     }
     if (matches.ids.isEmpty())
-        return replies::noMatch();
+        return protocol::encode(replies::noMatch());
     // When every match reads as "nothing found", the first one goes out all the same.
     const std::optional<Contact> first =
         store.find(matches.firstShown > 0 ? matches.firstShown : matches.ids.first());
     if (!first)
-        return replies::refused(ReadFailed);
-    return replies::searchResult(*first, matches.ids);
+        return protocol::encode(replies::refused(ReadFailed));
+    return replies::searchResult(*first, matches.ids, maxBytes);
 }
 
 QString save(const requests::Save& request, ContactStore& store)
@@ -80,14 +82,14 @@ QString save(const requests::Save& request, ContactStore& store)
 
 } // namespace
 
-QString contacts(const QString& message, ContactStore& contacts)
+QByteArray contacts(const QString& message, ContactStore& contacts, qsizetype maxBytes)
 {
     const requests::ContactsRequest request = requests::parseContacts(message);
     if (const auto* s = std::get_if<requests::Search>(&request))
-        return search(*s, contacts);
+        return search(*s, contacts, maxBytes);
     if (const auto* s = std::get_if<requests::Save>(&request))
-        return save(*s, contacts);
-    return replies::refused(std::get<requests::Refusal>(request).text);
+        return protocol::encode(save(*s, contacts));
+    return protocol::encode(replies::refused(std::get<requests::Refusal>(request).text));
 }
 
 } // namespace answers

@@ -193,20 +193,28 @@ QString ContactStore::numberAt(qint64 index)
 }
 
 bool ContactStore::forEachWhere(const QString& condition, const QVariantList& values,
-                                const std::function<void(const Contact&)>& visit)
+                                const std::function<bool(const Contact&)>& visit)
 {
     QSqlQuery& query = m_db.statement(SelectContact + condition + QStringLiteral(" ORDER BY id"));
     if (!m_db.exec(query, values))
         return false;
-    while (query.next())
-        visit(readContact(query));
+    while (query.next() && visit(readContact(query))) {
+    }
     query.finish();
     return true;
 }
 
 bool ContactStore::forEach(const std::function<void(const Contact&)>& visit)
 {
-    return forEachWhere(QString(), {}, visit);
+    return forEachWhere(QString(), {}, [&visit](const Contact& c) {
+        visit(c);
+        return true;
+    });
+}
+
+bool ContactStore::forEachAfter(qint64 id, const std::function<bool(const Contact&)>& visit)
+{
+    return forEachWhere(QStringLiteral(" WHERE id > ?"), {id}, visit);
 }
 
 QList<Contact> ContactStore::withNoMatchNames()
@@ -214,19 +222,9 @@ QList<Contact> ContactStore::withNoMatchNames()
     QList<Contact> found;
     // GLOB compares case-sensitively, as nameReadsAsNoMatch does.
     forEachWhere(QStringLiteral(" WHERE name GLOB ?"), {NoMatchWord + QLatin1Char('*')},
-                 [&found](const Contact& c) { found.append(c); });
+                 [&found](const Contact& c) {
+                     found.append(c);
+                     return true;
+                 });
     return found;
-}
-
-QList<qint64> ContactStore::withDigits(const QString& digits)
-{
-    QList<qint64> ids;
-    QSqlQuery& query = m_db.statement(
-        QStringLiteral("SELECT DISTINCT contact_id FROM contact_numbers WHERE digits = ?"));
-    if (!m_db.exec(query, {Database::text(digits)}))
-        return ids;
-    while (query.next())
-        ids.append(query.value(0).toLongLong());
-    query.finish();
-    return ids;
 }

@@ -41,9 +41,9 @@ public:
 
     // Every contact in ID order, handed to the visitor one at a time.
     bool forEach(const std::function<void(const Contact&)>& visit);
-
-    // The contacts that have a number with these digits.
-    QList<qint64> withDigits(const QString& digits);
+    // The contacts with a higher ID than the one given, in ID order, until the visitor
+    // returns false.
+    bool forEachAfter(qint64 id, const std::function<bool(const Contact&)>& visit);
 
 private:
     bool writeNumbers(const Contact& contact);
@@ -52,9 +52,10 @@ private:
     // The search index, read from the database first when it is not complete.
     SearchIndex& loadedIndex();
     std::optional<qint64> lookupBy(const QString& sql, const QString& value);
-    // Every contact that meets the SQL condition (empty: all), in ID order.
+    // Every contact that meets the SQL condition (empty: all), in ID order, until the
+    // visitor returns false.
     bool forEachWhere(const QString& condition, const QVariantList& values,
-                      const std::function<void(const Contact&)>& visit);
+                      const std::function<bool(const Contact&)>& visit);
 
     Database& m_db;
 };

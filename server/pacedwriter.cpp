@@ -16,12 +16,19 @@ qsizetype PacedWriter::pendingBytes() const
     return m_queuedBytes + m_socket->bytesToWrite();
 }
 
+qint64 PacedWriter::stalledForMs() const
+{
+    return pendingBytes() > 0 ? m_sinceProgress.elapsed() : 0;
+}
+
 bool PacedWriter::enqueue(const QByteArray& message)
 {
     if (message.isEmpty())
         return true;
     if (pendingBytes() + message.size() > m_maxPending)
         return false;
+    if (pendingBytes() == 0)
+        m_sinceProgress.start();
     m_queue.enqueue(message);
     m_queuedBytes += message.size();
     writeNext();
@@ -52,10 +59,14 @@ void PacedWriter::writeNext()
 
 void PacedWriter::onBytesWritten()
 {
+    m_sinceProgress.start();
+    emit progressed();
     if (!m_writing || m_socket->bytesToWrite() > 0)
         return;
     m_writing = false;
     m_sinceSent.start();
     if (!m_queue.isEmpty())
         m_gap.start(m_gapMs);
+    else
+        emit idle();
 }

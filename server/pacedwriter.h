@@ -24,6 +24,15 @@ public:
 
     qsizetype pendingBytes() const;
     bool isIdle() const { return m_queue.isEmpty() && !m_writing; }
+    // How long bytes have been waiting without any of them leaving (0 when none wait): a
+    // client that does not read stalls its writer.
+    qint64 stalledForMs() const;
+
+signals:
+    // Bytes have left the buffer.
+    void progressed();
+    // Everything queued has left the buffer.
+    void idle();
 
 private:
     void writeNext();
@@ -35,6 +44,7 @@ private:
     QQueue<QByteArray> m_queue;
     qsizetype m_queuedBytes = 0;
     bool m_writing = false;
-    QElapsedTimer m_sinceSent; // since the last message left the buffer
+    QElapsedTimer m_sinceSent;     // since the last message left the buffer
+    QElapsedTimer m_sinceProgress; // since bytes last left, or began to wait
     QTimer m_gap;
 };

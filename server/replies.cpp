@@ -25,12 +25,6 @@ QString kindHead(requests::StatsKind kind)
     return QString();
 }
 
-QString statsHead(requests::StatsKind kind, qsizetype records, int fieldsPerRecord)
-{
-    return kindHead(kind) + QLatin1Char(';') + QString::number(records) + QLatin1Char('#') +
-           QStringLiteral("%1").arg(fieldsPerRecord, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
 QString field(const QString& value)
@@ -64,47 +58,43 @@ QString ping(quint64 number)
     return protocol::PingPrefix + QString::number(number);
 }
 
-QString callList(requests::StatsKind kind, const QList<CallRow>& rows)
+QString statsHead(requests::StatsKind kind, qsizetype records, int fieldsPerRecord)
 {
-    QStringList fields;
-    fields.reserve(rows.size() * 3);
-    for (const CallRow& row : rows)
-        fields << field(row.name) << formatTime(row.at) << field(row.number);
-    return statsHead(kind, rows.size(), 3) + fields.join(QLatin1Char(','));
+    return kindHead(kind) + QLatin1Char(';') + QString::number(records) + QLatin1Char('#') +
+           QStringLiteral("%1").arg(fieldsPerRecord, 2, 10, QLatin1Char('0'));
 }
 
-QString contactTable(requests::StatsKind kind, const QList<ContactRow>& rows)
+QString callRecord(const CallRow& row)
 {
-    QString text = statsHead(kind, rows.size(), 9);
-    text.reserve(text.size() + rows.size() * 100);
-    bool first = true;
-    for (const ContactRow& row : rows) {
-        const Contact& c = row.contact;
-        if (!first)
-            text += QLatin1Char(',');
-        first = false;
-        text += QString::number(c.id) + QLatin1Char(',') + field(c.name) + QLatin1Char(',') +
-                field(c.home) + QLatin1Char(',') + field(c.mobile) + QLatin1Char(',') +
-                field(c.businessPhone) + QLatin1Char(',') + field(c.businessFax) +
-                QLatin1Char(',') + field(c.email) + QLatin1Char(',') + QString::number(row.calls) +
-                QLatin1Char(',') + QString::number(row.unrecognised);
-    }
-    return text;
+    return field(row.name) + QLatin1Char(',') + formatTime(row.at) + QLatin1Char(',') +
+           field(row.number);
 }
 
-QString searchResult(const Contact& shown, const QList<qint64>& matches)
+QString contactRecord(const ContactRow& row)
 {
-    QString text = SearchHead;
-    text.reserve(text.size() + 200 + matches.size() * 8);
-    text += field(shown.name) + QLatin1Char(',') + field(shown.home) + QLatin1Char(',') +
-            field(shown.mobile) + QLatin1Char(',') + field(shown.email) + QLatin1Char(',') +
-            field(shown.businessPhone) + QLatin1Char(',') + field(shown.businessFax) +
-            QLatin1Char(',') + QString::number(shown.id);
+    const Contact& c = row.contact;
+    return QString::number(c.id) + QLatin1Char(',') + field(c.name) + QLatin1Char(',') +
+           field(c.home) + QLatin1Char(',') + field(c.mobile) + QLatin1Char(',') +
+           field(c.businessPhone) + QLatin1Char(',') + field(c.businessFax) + QLatin1Char(',') +
+           field(c.email) + QLatin1Char(',') + QString::number(row.calls) + QLatin1Char(',') +
+           QString::number(row.unrecognised);
+}
+
+QByteArray searchResult(const Contact& shown, const QList<qint64>& matches, qsizetype maxBytes)
+{
+    QByteArray bytes = protocol::encode(
+        SearchHead + field(shown.name) + QLatin1Char(',') + field(shown.home) + QLatin1Char(',') +
+        field(shown.mobile) + QLatin1Char(',') + field(shown.email) + QLatin1Char(',') +
+        field(shown.businessPhone) + QLatin1Char(',') + field(shown.businessFax) +
+        QLatin1Char(',') + QString::number(shown.id));
+    bytes.reserve(bytes.size() + matches.size() * 8);
     for (const qint64 id : matches) {
-        text += QLatin1Char(',');
-        text += QString::number(id);
+        const QByteArray next = ',' + QByteArray::number(id);
+        if (bytes.size() + next.size() > maxBytes)
+            break;
+        bytes += next;
     }
-    return text;
+    return bytes;
 }
 
 QString noMatch()

@@ -104,12 +104,26 @@ ContactsRequest parseSave(const QString& payload)
         }
         save.contact.id = id;
     }
-    save.contact.name = parts[1];
-    save.contact.home = parts[2];
-    save.contact.mobile = parts[3];
-    save.contact.email = parts[4];
-    save.contact.businessPhone = parts[5];
-    save.contact.businessFax = parts[6];
+    // In the order of the request, with the names the contacts window gives them.
+    const std::array<std::pair<QString*, const char*>, 6> fields{{
+        {&save.contact.name, "name"},
+        {&save.contact.home, "home number"},
+        {&save.contact.mobile, "mobile number"},
+        {&save.contact.email, "e-mail address"},
+        {&save.contact.businessPhone, "business number"},
+        {&save.contact.businessFax, "business fax"},
+    }};
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const QString& value = parts[qsizetype(i) + 1];
+        if (value.size() > MaxFieldLength) {
+            return Refusal{QStringLiteral("Record not saved: the %1 is %2 characters long, but "
+                                          "a field can hold at most %3 characters.")
+                               .arg(QLatin1String(fields[i].second))
+                               .arg(value.size())
+                               .arg(MaxFieldLength)};
+        }
+        *fields[i].first = value;
+    }
     return save;
 }
 

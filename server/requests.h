@@ -38,7 +38,13 @@ struct Search {
     qint64 browseId = -1; // -1 when the text is no ID a contact can have
 };
 
-// "CNTAC:SAVE;<id>,<six fields>" or "CNTAC:SAVE;NEW,<six fields>".
+// The most characters (counted as the client counts them, not in bytes) a saved field may
+// have: more than any real name, number or address needs, and it bounds what one contact
+// adds to every reply that lists it.
+inline constexpr int MaxFieldLength = 1000;
+
+// "CNTAC:SAVE;<id>,<six fields>" or "CNTAC:SAVE;NEW,<six fields>". A field longer than
+// MaxFieldLength makes it a Refusal.
 struct Save {
     bool isNew = false;
     Contact contact; // id 0 for a new record

@@ -5,19 +5,28 @@
 #include "serverlog.h"
 #include "session/protocol.h"
 
+#include <algorithm>
+
 Server::Server(Database& db, const ServerConfig& config, QObject* parent)
     : QObject(parent), m_db(db), m_config(config), m_contacts(db), m_calls(db),
-      m_control([this](const QString& number) { return describe(announceCall(number)); })
+      m_control([this](const QString& number) { return describe(announceCall(number)); }),
+      m_guard(config.login)
 {
     m_listener.setMaxPendingConnections(m_config.maxClients);
     connect(&m_listener, &QTcpServer::newConnection, this, &Server::onNewConnection);
     m_keepAlive.setInterval(m_config.pingIntervalMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &Server::onKeepAlive);
+    m_loginReport.setInterval(m_config.loginReportMs);
+    connect(&m_loginReport, &QTimer::timeout, this, &Server::reportTurnedAway);
+    m_build.setSingleShot(true);
+    m_build.setInterval(0);
+    connect(&m_build, &QTimer::timeout, this, &Server::buildStep);
 }
 
 Server::~Server()
 {
     m_listener.close();
+    m_building.clear();
     const QList<ClientSession*> sessions = m_sessions;
     m_sessions.clear();
     qDeleteAll(sessions);
@@ -55,14 +64,27 @@ int Server::authenticatedCount() const
     return n;
 }
 
+qsizetype Server::queuedBytes() const
+{
+    qsizetype bytes = 0;
+    for (const ClientSession* s : m_sessions) {
+        if (s->isOpen())
+            bytes += s->pendingBytes();
+    }
+    return bytes;
+}
+
 void Server::onNewConnection()
 {
     while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
         if (authenticatedCount() >= m_config.maxClients) {
-            serverlog::write(QStringLiteral("Refused %1:%2: already %3 clients.")
-                                 .arg(socket->peerAddress().toString(),
-                                      QString::number(socket->peerPort()),
-                                      QString::number(m_config.maxClients)));
+            if (m_guard.record(socket->peerAddress(), LoginGuard::Outcome::ServerFull,
+                               LoginGuard::clock()))
+                serverlog::write(QStringLiteral("Refused %1:%2: already %3 clients.")
+                                     .arg(socket->peerAddress().toString(),
+                                          QString::number(socket->peerPort()),
+                                          QString::number(m_config.maxClients)));
+            watchTurnedAway();
             socket->abort();
             socket->deleteLater();
             continue;
@@ -77,9 +99,12 @@ void Server::onNewConnection()
         }
         if (!waiting.isEmpty() && waiting.size() >= m_config.maxUnauthenticated)
             waiting.first()->drop(QStringLiteral("gave way to a newer connection"));
-        auto* session = new ClientSession(socket, m_config, this);
+        auto* session = new ClientSession(socket, m_config, m_guard, this);
         m_sessions.append(session);
-        serverlog::write(QStringLiteral("Client %1 connected.").arg(session->peer()));
+        // With a password, the first line about a client tells that it got in: one per
+        // connection would let anyone fill the log.
+        if (m_config.password.isEmpty())
+            serverlog::write(QStringLiteral("Client %1 connected.").arg(session->peer()));
         connect(session, &ClientSession::authenticated, this, [this, session] {
             if (authenticatedCount() > m_config.maxClients) {
                 session->drop(QStringLiteral("already %1 clients").arg(m_config.maxClients));
@@ -89,17 +114,40 @@ void Server::onNewConnection()
             updateKeepAlive();
             emit clientAuthenticated();
         });
-        connect(session, &ClientSession::messageReceived, this,
-                [this, session](const QString& message) { onMessage(session, message); });
+        connect(session, &ClientSession::requestReceived, this,
+                [this, session](const QString& message) { onRequest(session, message); });
+        connect(session, &ClientSession::backlogShrunk, this, &Server::onBacklogShrunk);
         connect(session, &ClientSession::finished, this, [this, session] { onFinished(session); });
     }
 }
 
 void Server::onFinished(ClientSession* session)
 {
+    m_building.erase(std::remove_if(m_building.begin(), m_building.end(),
+                                    [session](const Building& b) { return b.session == session; }),
+                     m_building.end());
     if (m_sessions.removeOne(session))
         session->deleteLater();
     updateKeepAlive();
+    watchTurnedAway();
+    onBacklogShrunk(); // what waited for it is gone
+}
+
+void Server::watchTurnedAway()
+{
+    if (!m_guard.isEmpty() && !m_loginReport.isActive())
+        m_loginReport.start();
+}
+
+void Server::reportTurnedAway()
+{
+    const QString period = m_config.loginReportMs == 60000
+                               ? QStringLiteral("minute")
+                               : QStringLiteral("%1 s").arg(m_config.loginReportMs / 1000.0);
+    for (const QString& line : m_guard.report(LoginGuard::clock(), period))
+        serverlog::write(line);
+    if (m_guard.isEmpty())
+        m_loginReport.stop();
 }
 
 void Server::updateKeepAlive()
@@ -124,15 +172,62 @@ void Server::onKeepAlive()
             session->drop(QStringLiteral("silent for %1 s").arg(session->silentForMs() / 1000));
             continue;
         }
+        // One that answers the probes but takes nothing of what it is sent holds its
+        // backlog, and its share of what all clients may have waiting, for no one.
+        if (session->stalledForMs() >= m_config.silenceLimitMs) {
+            session->drop(QStringLiteral("has taken nothing of what it is sent for %1 s")
+                              .arg(session->stalledForMs() / 1000));
+            continue;
+        }
         session->send(probe);
     }
 }
 
-void Server::onMessage(ClientSession* session, const QString& message)
+void Server::onRequest(ClientSession* session, const QString& message)
 {
-    const std::optional<QString> reply = answers::answer(message, m_contacts, m_calls);
-    if (reply && session->isOpen())
-        session->send(*reply);
+    std::unique_ptr<ReplyJob> job =
+        answers::begin(message, m_contacts, m_calls, m_config.maxReplyBytes);
+    if (!job) {
+        session->answer(std::nullopt);
+        return;
+    }
+    // Most replies are complete after their first step and go at once, whatever others
+    // are waiting for.
+    if (job->step()) {
+        session->answer(job->take());
+        return;
+    }
+    m_building.push_back({session, std::move(job)});
+    if (!m_waitingForRoom)
+        m_build.start();
+}
+
+void Server::buildStep()
+{
+    if (m_building.empty())
+        return;
+    Building& next = m_building.front();
+    // A reply that may not grow waits until some of what is queued has left.
+    if (!mayBuildOn(queuedBytes(), next.job->size(), m_config.maxQueuedBytes)) {
+        m_waitingForRoom = true;
+        return;
+    }
+    if (next.job->step()) {
+        ClientSession* session = next.session;
+        const QByteArray reply = next.job->take();
+        m_building.pop_front();
+        session->answer(reply);
+    }
+    if (!m_building.empty())
+        m_build.start();
+}
+
+void Server::onBacklogShrunk()
+{
+    if (!m_waitingForRoom)
+        return;
+    m_waitingForRoom = false;
+    m_build.start();
 }
 
 Server::Announcement Server::announceCall(const QString& number, const QDateTime& at)

@@ -5,6 +5,7 @@
 #include "contactstore.h"
 #include "controlchannel.h"
 #include "database.h"
+#include "replyjob.h"
 #include "serverconfig.h"
 
 #include <QDateTime>
@@ -12,6 +13,8 @@
 #include <QObject>
 #include <QTcpServer>
 #include <QTimer>
+#include <deque>
+#include <memory>
 #include <optional>
 
 // The caller-ID server: accepts clients, keeps them alive, announces calls to every
@@ -43,6 +46,17 @@ public:
 
     int clientCount() const { return static_cast<int>(m_sessions.size()); }
     int authenticatedCount() const;
+    // Bytes waiting to be sent to all clients together.
+    qsizetype queuedBytes() const;
+    // Replies in the making that wait until some of those bytes have left.
+    int repliesWaitingForRoom() const { return m_waitingForRoom ? int(m_building.size()) : 0; }
+    // Whether a reply of which `built` bytes are made may grow by another step while
+    // `queued` bytes wait for all clients: while both stay under the budget, or when
+    // nothing else waits (the reply's own length is bounded).
+    static bool mayBuildOn(qsizetype queued, qsizetype built, qsizetype budget)
+    {
+        return queued == 0 || queued + built < budget;
+    }
 
     ContactStore& contacts() { return m_contacts; }
     CallLog& calls() { return m_calls; }
@@ -53,9 +67,13 @@ signals:
 private:
     void onNewConnection();
     void onKeepAlive();
-    void onMessage(ClientSession* session, const QString& message);
+    void onRequest(ClientSession* session, const QString& message);
+    void buildStep();
+    void onBacklogShrunk();
     void onFinished(ClientSession* session);
     void updateKeepAlive();
+    void reportTurnedAway();
+    void watchTurnedAway();
 
     Database& m_db;
     ServerConfig m_config;
@@ -66,6 +84,18 @@ private:
     QList<ClientSession*> m_sessions;
     QTimer m_keepAlive;
     quint64 m_pings = 0;
+    LoginGuard m_guard;
+    QTimer m_loginReport; // runs while the guard remembers anyone
+
+    // Replies that take more than one step, built one after another, a step per turn of
+    // the event loop.
+    struct Building {
+        ClientSession* session;
+        std::unique_ptr<ReplyJob> job;
+    };
+    std::deque<Building> m_building;
+    QTimer m_build;                // the next step, at the next turn
+    bool m_waitingForRoom = false; // until some of what is queued has left
 };
 
 // The one line that tells what an announcement did, for the log and the ring command.

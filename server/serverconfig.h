@@ -1,5 +1,8 @@
 #pragma once
 
+#include "loginguard.h"
+#include "replies.h"
+
 #include <QHostAddress>
 #include <QString>
 
@@ -30,4 +33,12 @@ struct ServerConfig {
 
     qsizetype maxMessageBytes = 64 * 1024;        // inbound
     qsizetype maxPendingBytes = 32 * 1024 * 1024; // outbound, per client
+    int maxWaitingRequests = 16; // per client, while the answer to an earlier one is out
+    qsizetype maxReplyBytes = replies::MaxReplyBytes;
+    // Outbound, all clients together: a reply that takes more than one step is built on
+    // only while what waits to be sent to everyone stays below this.
+    qsizetype maxQueuedBytes = 64 * 1024 * 1024;
+
+    LoginGuard::Limits login;      // pauses after wrong passwords
+    int loginReportMs = 60 * 1000; // how often the log sums up those turned away
 };

@@ -1,29 +1,18 @@
 // The database and the statistics and contacts answers read from and written to it.
 
-#include "answers.h"
+#include "datafixture.h"
 
 #include <QSqlQuery>
-#include <QTemporaryDir>
-#include <QTest>
 
 const QDateTime T0(QDate(2024, 5, 1), QTime(9, 0));
 
 class TestData final : public QObject {
     Q_OBJECT
 
-    struct Fixture {
-        QTemporaryDir dir;
-        Database db;
-        ContactStore contacts{db};
-        CallLog calls{db};
-    };
-    std::unique_ptr<Fixture> m_f;
+    std::unique_ptr<DataFixture> m_f;
 
     static QString at(int minutes) { return replies::formatTime(T0.addSecs(minutes * 60)); }
-    QString ask(const QString& request)
-    {
-        return answers::answer(request, m_f->contacts, m_f->calls).value_or("<none>");
-    }
+    QString ask(const QString& request) { return m_f->ask(request); }
     // The expected reply when the answer matches it (a trailing "*" in it matching any
     // rest), else the answer, so that a failed comparison shows the answer.
     static QString asExpected(const QString& answer, const QString& reply)
@@ -41,8 +30,8 @@ private slots:
     // written differently) has now.
     void init()
     {
-        m_f = std::make_unique<Fixture>();
-        QVERIFY(m_f->db.open(m_f->dir.filePath("t.sqlite")));
+        m_f = std::make_unique<DataFixture>();
+        QVERIFY(m_f->open());
         QCOMPARE(add("Lee, Ann", "555-1000", "555 3000"), 1);
         QCOMPARE(add("Bob", "5551000"), 2);
         QCOMPARE(add("Never", "", "", "n@x"), 3);

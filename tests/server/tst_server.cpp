@@ -3,6 +3,7 @@
 #include "server.h"
 #include "serverlog.h"
 #include "serveroptions.h"
+#include "wireclient.h"
 
 #include <QFile>
 #include <QProcess>
@@ -15,45 +16,6 @@ namespace {
 const QString ServerBin = QStringLiteral(QUILLORA_SERVER_BIN);
 const QByteArray Greeting = "Welcome to Quillora Server [0.92]";
 const QByteArray Password = "s3cret pass";
-
-// A TCP client that records each read on its own, to see exactly how messages arrive.
-class WireClient final : public QObject {
-public:
-    explicit WireClient(quint16 port, bool answerPings = true)
-    {
-        connect(&m_socket, &QTcpSocket::readyRead, this, [this, answerPings] {
-            reads.append(m_socket.readAll());
-            if (answerPings && reads.last().startsWith("PING_:"))
-                m_socket.write("PONG_:" + reads.last().mid(6));
-        });
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
-    }
-    // Writes the bytes and gives the server a moment to read them on their own; given a
-    // prefix, the next read that begins with it.
-    QByteArray send(const QByteArray& bytes, const char* prefix = nullptr)
-    {
-        m_socket.write(bytes);
-        QTest::qWait(30);
-        return prefix ? next(prefix) : QByteArray();
-    }
-    // The next read after those already taken that begins with the prefix; empty if none.
-    QByteArray next(const QByteArray& prefix)
-    {
-        (void)QTest::qWaitFor([&] {
-            while (m_taken < reads.size() && !reads[m_taken].startsWith(prefix))
-                ++m_taken;
-            return m_taken < reads.size();
-        });
-        return m_taken < reads.size() ? reads[m_taken++] : QByteArray();
-    }
-
-    bool gone() const { return m_socket.state() == QAbstractSocket::UnconnectedState; }
-    QList<QByteArray> reads;
-
-private:
-    QTcpSocket m_socket;
-    qsizetype m_taken = 0;
-};
 
 // Starts the server program; the port it reports listening on, or 0.
 quint16 startProgram(QProcess& process, const QStringList& arguments)
@@ -116,10 +78,11 @@ class TestServer final : public QObject {
         QString error;
         QVERIFY2(m_f->server->start(&error), qPrintable(error));
     }
-    std::unique_ptr<WireClient> logIn(bool answerPings = true)
+    std::unique_ptr<WireClient>
+    logIn(WireClient::Reading reading = WireClient::Reading::AnswersPings)
     {
         const int before = m_f->server->authenticatedCount();
-        auto client = std::make_unique<WireClient>(m_f->server->port(), answerPings);
+        auto client = std::make_unique<WireClient>(m_f->server->port(), reading);
         client->next(Greeting);
         client->send(Password);
         const bool in = QTest::qWaitFor([&] { return m_f->server->authenticatedCount() > before; });
@@ -188,7 +151,7 @@ private slots:
         auto answering = logIn();
         QVERIFY(QTest::qWaitFor([&] { return oldest.gone(); }));
         // An authenticated client that leaves the keep-alive probes unanswered is dropped.
-        auto silent = logIn(false);
+        auto silent = logIn(WireClient::Reading::IgnoresPings);
         QVERIFY(answering && silent);
         QVERIFY(QTest::qWaitFor([&] { return silent->gone(); }));
         QVERIFY(!answering->gone() && !newer.gone());
@@ -290,7 +253,7 @@ private slots:
             server, {"--port", "0", "--db", m_f->dir.filePath("p.sqlite"), "--ping-interval", "1"});
         QVERIFY(port != 0);
         WireClient answering(port);
-        WireClient silent(port, false);
+        WireClient silent(port, WireClient::Reading::IgnoresPings);
         QCOMPARE(answering.next("") + silent.next(""), Greeting + Greeting);
         const auto pings = [](const WireClient& client) {
             return std::count_if(client.reads.cbegin(), client.reads.cend(),

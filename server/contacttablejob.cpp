@@ -1,0 +1,93 @@
+#include "contacttablejob.h"
+
+#include <algorithm>
+
+ContactTableJob::ContactTableJob(ContactStore& contacts, CallLog& calls,
+                                 const requests::StatsRequest& request, qsizetype maxBytes)
+    : m_contacts(contacts), m_calls(calls), m_topOnly(request.kind == requests::StatsKind::Top),
+      m_wanted(m_topOnly ? request.count : requests::MaxCount),
+      m_reply(request.kind, replies::ContactFields, maxBytes)
+{
+}
+
+std::vector<ContactTableJob::Score>
+ContactTableJob::topCallers(const QHash<qint64, qint64>& known,
+                            const QHash<qint64, qint64>& unrecognised, int limit)
+{
+    std::vector<Score> scores;
+    scores.reserve(static_cast<size_t>(known.size() + unrecognised.size()));
+    for (auto it = known.cbegin(); it != known.cend(); ++it) {
+        const qint64 unrec = unrecognised.value(it.key());
+        scores.push_back({it.key(), it.value() + unrec, unrec});
+    }
+    for (auto it = unrecognised.cbegin(); it != unrecognised.cend(); ++it) {
+        if (!known.contains(it.key()))
+            scores.push_back({it.key(), it.value(), it.value()});
+    }
+    const size_t keep = std::min(scores.size(), static_cast<size_t>(limit));
+    std::partial_sort(scores.begin(), scores.begin() + static_cast<std::ptrdiff_t>(keep),
+                      scores.end(), [](const Score& a, const Score& b) {
+                          if (a.calls != b.calls)
+                              return a.calls > b.calls;
+                          return a.id < b.id;
+                      });
+    scores.resize(keep);
+    return scores;
+}
+
+bool ContactTableJob::step()
+{
+    if (!m_counted) {
+        m_counted = true;
+        m_known = m_calls.countsByContact();
+        m_unrecognised = m_calls.unrecognisedCountsByContact();
+        if (m_topOnly) {
+            m_top = topCallers(m_known, m_unrecognised, m_wanted);
+            m_known.clear();
+            m_unrecognised.clear();
+        }
+    }
+    return m_topOnly ? addTopCallers() : addContacts();
+}
+
+bool ContactTableJob::add(const Contact& contact, qint64 calls, qint64 unrecognised)
+{
+    return m_reply.add(replies::contactRecord({contact, calls, unrecognised}));
+}
+
+bool ContactTableJob::addTopCallers()
+{
+    const qsizetype start = m_reply.size();
+    for (int n = 0; n < RowsPerStep && m_reply.size() - start < SliceBytes; ++n) {
+        if (m_nextTop >= m_top.size())
+            return true;
+        const Score& score = m_top[m_nextTop++];
+        // A contact removed since its calls were counted is left out.
+        if (const std::optional<Contact> c = m_contacts.find(score.id)) {
+            if (!add(*c, score.calls, score.unrecognised))
+                return true;
+        }
+    }
+    return m_nextTop >= m_top.size();
+}
+
+bool ContactTableJob::addContacts()
+{
+    const qsizetype start = m_reply.size();
+    int read = 0;
+    bool full = false;
+    const bool ok = m_contacts.forEachAfter(m_lastId, [&](const Contact& c) {
+        if (m_reply.records() >= m_wanted)
+            return false;
+        const qint64 unrec = m_unrecognised.value(c.id);
+        if (!add(c, m_known.value(c.id) + unrec, unrec)) {
+            full = true;
+            return false;
+        }
+        m_lastId = c.id;
+        return ++read < RowsPerStep && m_reply.size() - start < SliceBytes;
+    });
+    // A slice that stopped short of its rows and bytes reached the end of the list.
+    const bool sliceFull = read >= RowsPerStep || m_reply.size() - start >= SliceBytes;
+    return !ok || full || m_reply.records() >= m_wanted || !sliceFull;
+}
