@@ -1,0 +1,144 @@
+// Client: how received data is classified and put back into messages.
+//
+// The input is what a server sends, cut into reads at each ReadSeparator. The reads go
+// through the assembler as the session feeds them, and what comes out is held against
+// the assembler's rules: a read that begins with a known prefix begins a message, a
+// statistics or contacts reply takes the following reads that begin with none, and a
+// read that continues nothing is dropped. The same bytes with every message in one read
+// must give the same messages, and the size a held statistics reply states must be
+// followed read by read as the whole reply so far states it.
+
+#include "fuzzcheck.h"
+
+#include "session/messageassembler.h"
+#include "session/protocol.h"
+#include "session/statedsize.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+using protocol::Kind;
+
+// The kind a read's first six bytes name, told apart here without the protocol code.
+Kind kindOf(const QByteArray& read)
+{
+    static const std::array<std::pair<const char*, Kind>, 5> Prefixes{{
+        {"Welcom", Kind::Greeting},
+        {"PING_:", Kind::Ping},
+        {"CALL_:", Kind::Call},
+        {"STATS:", Kind::Stats},
+        {"CNTAC:", Kind::Contacts},
+    }};
+    for (const auto& [prefix, kind] : Prefixes) {
+        if (read.startsWith(prefix))
+            return kind;
+    }
+    return Kind::Unknown;
+}
+
+bool isReply(Kind kind)
+{
+    return kind == Kind::Stats || kind == Kind::Contacts;
+}
+
+struct Held {
+    QByteArray bytes;
+    Kind kind = Kind::Unknown;
+};
+
+// The messages the rules make of the reads (the reply held at the end included), and
+// what is held after each read.
+struct Expected {
+    std::vector<QByteArray> messages;
+    std::vector<Held> heldAfter;
+};
+
+Expected expected(const std::vector<QByteArray>& reads)
+{
+    Expected result;
+    Held held;
+    for (const QByteArray& read : reads) {
+        const Kind kind = kindOf(read);
+        if (kind == Kind::Unknown) {
+            if (!held.bytes.isEmpty())
+                held.bytes += read;
+        } else {
+            if (!held.bytes.isEmpty())
+                result.messages.push_back(held.bytes);
+            held = isReply(kind) ? Held{read, kind} : Held{};
+            if (!isReply(kind))
+                result.messages.push_back(read);
+        }
+        result.heldAfter.push_back(held);
+    }
+    if (!held.bytes.isEmpty())
+        result.messages.push_back(held.bytes);
+    return result;
+}
+
+void checkHeld(const MessageAssembler& assembler, const Held& held)
+{
+    FUZZ_CHECK(assembler.holding() == !held.bytes.isEmpty());
+    const bool stats = held.kind == Kind::Stats;
+    FUZZ_CHECK(assembler.heldStatsBytes() == (stats ? held.bytes.size() : 0));
+    const bool pending = stats && statedsize::progress(held.bytes) == statedsize::Progress::Pending;
+    FUZZ_CHECK(assembler.heldShort() == pending);
+}
+
+void checkMessage(const QByteArray& message)
+{
+    FUZZ_CHECK(!message.isEmpty());
+    FUZZ_CHECK(message.size() <= MessageAssembler::MaxMessageSize);
+    const Kind kind = protocol::classify(message);
+    FUZZ_CHECK(kind != Kind::Unknown);
+    // The dispatcher classifies the decoded text again and must come to the same kind.
+    FUZZ_CHECK(protocol::classify(protocol::decode(message)) == kind);
+}
+
+// Feeds the reads as the session does, the held reply taken at the end as the quiet
+// timer would; checks what is held after each read.
+std::vector<QByteArray> assemble(const std::vector<QByteArray>& reads, const Expected& expect)
+{
+    MessageAssembler assembler;
+    std::vector<QByteArray> messages;
+    for (size_t i = 0; i < reads.size(); ++i) {
+        const MessageAssembler::Result result = assembler.feed(reads[i]);
+        // The inputs stay far below the size limit.
+        FUZZ_CHECK(result.droppedBytes == 0);
+        messages.insert(messages.end(), result.messages.begin(), result.messages.end());
+        checkHeld(assembler, expect.heldAfter[i]);
+    }
+    if (assembler.holding())
+        messages.push_back(assembler.takeHeld());
+    FUZZ_CHECK(!assembler.holding() && assembler.heldStatsBytes() == 0 && !assembler.heldShort());
+    return messages;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::vector<QByteArray> reads = fuzzcheck::reads(data, size);
+    for (const QByteArray& read : reads) {
+        const Kind kind = kindOf(read);
+        FUZZ_CHECK(protocol::classify(read) == kind);
+        FUZZ_CHECK(protocol::classify(QString::fromLatin1(read)) == kind);
+        FUZZ_CHECK(MessageAssembler::isStatsOrContacts(read) == isReply(kind));
+    }
+
+    const Expected expect = expected(reads);
+    const std::vector<QByteArray> messages = assemble(reads, expect);
+    FUZZ_CHECK(messages == expect.messages);
+
+    const QByteArray stream = fuzzcheck::joined(reads);
+    FUZZ_CHECK(fuzzcheck::joined(messages).size() <= stream.size());
+    FUZZ_CHECK(fuzzcheck::inOrderWithin(messages, stream));
+    for (const QByteArray& message : messages)
+        checkMessage(message);
+
+    // Each message in one read: the same messages, however the reads had split them.
+    FUZZ_CHECK(assemble(messages, expected(messages)) == messages);
+    return 0;
+}
