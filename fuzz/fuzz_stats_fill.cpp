@@ -1,7 +1,7 @@
 // Client: statistics replies as the statistics window shows them.
 //
 // The input is one or more received replies, separated by ReadSeparator, shown one after
-// the other in the same grid as the window does on its poll tick. After each, every field
+// the other in the same grid, as the window does when each arrives. After each, every field
 // must sit in its own cell in order, whole records to a row, every second row shaded, the
 // headers and widths of the reply's kind in place, and nothing else left in the grid from
 // the reply before.
@@ -32,21 +32,6 @@ void checkFields(const QString& reply, const QStringList& fields)
         characters += field.size();
     }
     FUZZ_CHECK(characters <= list.size());
-}
-
-// What the window's poll tick does with a reply once it has arrived.
-void show(GridModel& grid, const QString& reply, int& rowPlain)
-{
-    const GridModel::Batch batch(grid);
-    grid.setCol(0);
-    grid.setRows(2);
-    grid.setRow(1);
-    const statslayout::Layout* layout = statslayout::layoutFor(protocol::statsKind(reply));
-    if (!layout)
-        return;
-    statslayout::layOut(grid, *layout);
-    statslayout::fill(grid, protocol::statsFields(reply), static_cast<int>(layout->columns.size()),
-                      rowPlain);
 }
 
 void checkGrid(const GridModel& grid, const statslayout::Layout& layout, const QStringList& fields,
@@ -94,8 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const QStringList fields = protocol::statsFields(reply);
         checkFields(reply, fields);
 
-        show(grid, reply, rowPlain);
-        const statslayout::Layout* layout = statslayout::layoutFor(protocol::statsKind(reply));
+        const statslayout::Layout* layout = statslayout::show(grid, reply, rowPlain);
         if (layout)
             checkGrid(grid, *layout, fields, rowPlain);
         else // another kind: the grid is only cut back to its first data row
