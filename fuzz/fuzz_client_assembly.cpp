@@ -116,6 +116,8 @@ Expected expected(const std::vector<QByteArray>& reads)
 void checkHeld(const MessageAssembler& assembler, const Held& held)
 {
     FUZZ_CHECK(assembler.holding() == !held.bytes.isEmpty());
+    MessageAssembler copy = assembler;
+    FUZZ_CHECK(copy.takeHeld() == held.bytes);
     const bool stats = held.kind == Kind::Stats;
     FUZZ_CHECK(assembler.heldStatsBytes() == (stats ? held.bytes.size() : 0));
     const bool pending = stats && statedsize::progress(held.bytes) == statedsize::Progress::Pending;

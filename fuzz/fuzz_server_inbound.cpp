@@ -4,7 +4,8 @@
 // assembler with the shipped size limit and to one with a limit the inputs can pass.
 // No message may exceed the limit. With nothing dropped, the messages are the stream
 // itself cut apart, nothing lost, doubled or reordered; otherwise they are pieces of it,
-// in order. A short keep-alive answer carries digits only. And a message written at once
+// in order. A first read shorter than WholeBelow is a whole message and handed on at
+// once, and a short keep-alive answer carries digits only. And a message written at once
 // comes out whole however its reads were cut, as long as its first read is too long to
 // be whole by itself and no later read looks like the start of a request: fed in one
 // read or in many, it is the same single message.
@@ -42,6 +43,10 @@ Run assemble(const std::vector<QByteArray>& reads, qsizetype limit)
         const InboundAssembler::Result result = assembler.feed(read);
         run.messages.insert(run.messages.end(), result.messages.begin(), result.messages.end());
         run.dropped = run.dropped || result.dropped;
+        // A shorter first read is whole and handed on at once; only longer ones wait.
+        InboundAssembler copy = assembler;
+        const QByteArray held = copy.takeHeld();
+        FUZZ_CHECK(held.isEmpty() || held.size() >= InboundAssembler::WholeBelow);
     }
     if (assembler.holding())
         run.messages.push_back(assembler.takeHeld());
