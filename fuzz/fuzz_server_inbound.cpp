@@ -19,6 +19,7 @@
 
 namespace {
 
+// ServerConfig::maxMessageBytes as shipped.
 constexpr qsizetype ShippedLimit = 64 * 1024;
 // Above WholeBelow, so that reads are held and continued before the limit is passed.
 constexpr qsizetype SmallLimit = 700;
