@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(reply.fields.size() + (reply.hasId ? 1 : 0) + reply.records.size() == entries);
     for (const QString& field : reply.fields)
         FUZZ_CHECK(!field.contains(QLatin1Char(',')));
-    for (const QString& record : reply.records)
-        checkRecordId(record);
+    for (qsizetype i = 0; i < reply.records.size(); ++i)
+        checkRecordId(reply.records.at(i));
     if (reply.hasId)
         checkRecordId(reply.id);
     return 0;
