@@ -73,4 +73,18 @@ void fill(GridModel& grid, QStringList fields, int columns, int& rowPlain)
     }
 }
 
+const Layout* show(GridModel& grid, const QString& reply, int& rowPlain)
+{
+    const GridModel::Batch batch(grid);
+    grid.setCol(0);
+    grid.setRows(2);
+    grid.setRow(1);
+    const Layout* layout = layoutFor(protocol::statsKind(reply));
+    if (!layout)
+        return nullptr;
+    layOut(grid, *layout);
+    fill(grid, protocol::statsFields(reply), static_cast<int>(layout->columns.size()), rowPlain);
+    return layout;
+}
+
 } // namespace statslayout

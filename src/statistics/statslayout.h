@@ -35,4 +35,9 @@ void layOut(GridModel& grid, const Layout& layout);
 // is True while the row being written keeps the grid's own background.
 void fill(GridModel& grid, QStringList fields, int columns, int& rowPlain);
 
+// Shows a whole reply, as one batch: the grid is cut back to its first data row and, for
+// a kind that has a layout, laid out and filled. Returns that layout; nullptr for another
+// kind, which is consumed without a word.
+const Layout* show(GridModel& grid, const QString& reply, int& rowPlain);
+
 } // namespace statslayout

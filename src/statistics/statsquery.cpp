@@ -111,17 +111,9 @@ void FrmStatistics::timerStats_Timer()
 
 void FrmStatistics::showReply(QString reply)
 {
-    GridModel& grid = MSFlexGrid1->grid();
-    const GridModel::Batch batch(grid);
-    grid.setCol(0);
-    grid.setRows(2);
-    grid.setRow(1);
+    // The window's width changes only its geometry: the grid is filled in one batch after.
     const statslayout::Layout* layout = statslayout::layoutFor(protocol::statsKind(reply));
-    if (!layout)
-        return; // another kind: consumed without a word
-    if (chkResize->isChecked())
+    if (layout && chkResize->isChecked())
         setWindowWidth(layout->windowWidthTwips);
-    statslayout::layOut(grid, *layout);
-    statslayout::fill(grid, protocol::statsFields(reply), static_cast<int>(layout->columns.size()),
-                      modVariables().StatsRowPlain);
+    statslayout::show(MSFlexGrid1->grid(), reply, modVariables().StatsRowPlain);
 }
