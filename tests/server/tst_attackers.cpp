@@ -26,6 +26,13 @@ const QHostAddress Guesser(QStringLiteral("127.0.0.2"));
 // with other tests.
 constexpr qint64 AnsweredWithinMs = 500;
 constexpr qint64 MaxPeakKb = 160 * 1024; // the server took 230 to 400 MB before
+// Under AddressSanitizer (the server is built with the tests) freed memory is held back
+// in quarantine and every block has guard zones: its memory figures say nothing.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool PeakHolds = false;
+#else
+constexpr bool PeakHolds = true;
+#endif
 
 using Reading = WireClient::Reading;
 using Clients = std::vector<std::unique_ptr<WireClient>>;
@@ -278,7 +285,8 @@ private slots:
                      qPrintable(QString::number(longest)));
         }
         const qint64 peakKb = m_server->statusKb("VmHWM:");
-        QVERIFY2(peakKb > 0 && peakKb < MaxPeakKb, qPrintable(QString::number(peakKb)));
+        QVERIFY2(peakKb > 0 && (peakKb < MaxPeakKb || !PeakHolds),
+                 qPrintable(QString::number(peakKb)));
         QVERIFY(m_server->running());
     }
 
@@ -315,7 +323,8 @@ private slots:
         QCOMPARE(dropped(), 8);
         QVERIFY(QTest::qWaitFor([&] { return reader->received >= m_listBytes; }, 30000));
         const qint64 peakKb = m_server->statusKb("VmHWM:");
-        QVERIFY2(peakKb > 0 && peakKb < MaxPeakKb, qPrintable(QString::number(peakKb)));
+        QVERIFY2(peakKb > 0 && (peakKb < MaxPeakKb || !PeakHolds),
+                 qPrintable(QString::number(peakKb)));
         QVERIFY(m_server->running());
         QVERIFY(!m_timed->gone());
     }
