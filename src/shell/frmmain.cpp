@@ -101,7 +101,7 @@ FrmMain::FrmMain()
 
 void FrmMain::Form_Load()
 {
-    modVariables().ClientVersion = QStringLiteral("0.9");
+    modVariables().ClientVersion = QStringLiteral(QUILLORA_VERSION);
     modVariables().RequiredServerVersion = QStringLiteral("0.92");
     setWindowTitle(DesignCaption + QLatin1Char(' ') + modVariables().ClientVersion);
     // The tray icon stays from here to the unload, whether the window is shown or not.
