@@ -6,3 +6,6 @@
 // handset's signal. Drawn by code at whatever size is asked for, so it stays sharp in
 // title bars and in the system tray alike.
 QIcon programIcon();
+
+// The same artwork as a scalable SVG document, side x side units, for the icon theme.
+QString programIconSvg(int side = 256);
