@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <csignal>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,6 +51,11 @@ int serve(const ServerOptions& options)
         return 1;
     }
     serverlog::write(QStringLiteral("Database: %1").arg(options.databasePath));
+    if (options.passwordOnCommandLine)
+        serverlog::write(QStringLiteral("Warning: the password was given with --password, where "
+                                        "every local user can read it in the process list; use "
+                                        "--password-file or %1 instead.")
+                             .arg(QLatin1String(PasswordVariable)));
     if (options.demo) {
         const demodata::Summary demo = demodata::fill(db);
         switch (demo.outcome) {
@@ -92,15 +98,32 @@ int serve(const ServerOptions& options)
     return status;
 }
 
+// The password from the environment, which is then cleared of it so that no process
+// started later inherits it. The value is overwritten in place as well: unsetting alone
+// would leave it in the memory that /proc/PID/environ shows.
+QByteArray takePasswordFromEnvironment()
+{
+    const QByteArray value = qgetenv(PasswordVariable);
+    const size_t prefix = std::strlen(PasswordVariable);
+    for (char** entry = environ; entry && *entry; ++entry) {
+        if (std::strncmp(*entry, PasswordVariable, prefix) == 0 && (*entry)[prefix] == '=')
+            std::memset(*entry + prefix + 1, 0, std::strlen(*entry + prefix + 1));
+    }
+    qunsetenv(PasswordVariable);
+    return value;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    const QByteArray passwordVariable = takePasswordFromEnvironment();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillora-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));
 
-    const ServerOptions options = parseServerOptions(QCoreApplication::arguments());
+    const ServerOptions options =
+        parseServerOptions(QCoreApplication::arguments(), passwordVariable);
     QTextStream out(stdout);
     QTextStream err(stderr);
     switch (options.mode) {
@@ -111,8 +134,9 @@ int main(int argc, char* argv[])
         out << "quillora-server " << QUILLORA_VERSION << Qt::endl;
         return 0;
     case ServerOptions::Mode::Error:
-        err << "quillora-server: " << options.errorText << Qt::endl
-            << "Try quillora-server --help." << Qt::endl;
+        err << "quillora-server: " << options.errorText << Qt::endl;
+        if (options.suggestHelp)
+            err << "Try quillora-server --help." << Qt::endl;
         return 2;
     case ServerOptions::Mode::Ring:
         return ControlChannel::ring(options.config.controlName, options.ringNumber, out, err);

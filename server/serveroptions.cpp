@@ -1,13 +1,22 @@
 #include "serveroptions.h"
 
+#include "configfile.h"
 #include "controlchannel.h"
 #include "database.h"
+#include "passwordfile.h"
 
 #include <QCommandLineParser>
 
 namespace {
 
 constexpr int MaxSeconds = 24 * 3600;
+
+// The options a configuration file may set, by their long names. The password is not one
+// of them: such files tend to be readable by more users than the password may be.
+const QStringList FileKeys = {
+    QStringLiteral("listen"),         QStringLiteral("port"),          QStringLiteral("db"),
+    QStringLiteral("password-file"),  QStringLiteral("ping-interval"), QStringLiteral("control"),
+    QStringLiteral("simulate-calls"), QStringLiteral("demo")};
 
 bool parseNumber(const QString& text, int min, int max, int* value)
 {
@@ -19,122 +28,248 @@ bool parseNumber(const QString& text, int min, int max, int* value)
     return true;
 }
 
-QString notSeconds(const QCommandLineOption& option, const QString& value)
+// Why the value cannot be taken for the option, or empty when it can; the same on the
+// command line and in the configuration file.
+QString valueProblem(const QString& option, const QString& value)
 {
-    return QStringLiteral("--%1: \"%2\" is not a number of seconds from 1 to %3.")
-        .arg(option.names().constFirst(), value)
-        .arg(MaxSeconds);
+    int unused = 0;
+    if (option == QLatin1String("listen") && !QHostAddress().setAddress(value))
+        return QStringLiteral("\"%1\" is not an IP address.").arg(value);
+    if (option == QLatin1String("port") && !parseNumber(value, 0, 65535, &unused))
+        return QStringLiteral("\"%1\" is not a port from 0 to 65535.").arg(value);
+    if ((option == QLatin1String("ping-interval") || option == QLatin1String("simulate-calls")) &&
+        !parseNumber(value, 1, MaxSeconds, &unused))
+        return QStringLiteral("\"%1\" is not a number of seconds from 1 to %2.")
+            .arg(value)
+            .arg(MaxSeconds);
+    return QString();
 }
 
-} // namespace
-
-ServerOptions parseServerOptions(const QStringList& arguments)
+void describeOptions(QCommandLineParser& parser)
 {
-    ServerOptions options;
-    QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Quillora caller-ID server: keeps contacts and the call log in SQLite "
                        "and announces calls to Quillora clients.\n\n"
                        "  quillora-server ring NUMBER   announces one call through the server "
-                       "that is running (use the same --port or --control)."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Address to listen on (default 127.0.0.1)."),
-                                    QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("TCP port (default 6996; 0 takes a free port "
-                                                 "and prints it)."),
-                                  QStringLiteral("N"), QStringLiteral("6996"));
-    const QCommandLineOption db(
-        QStringLiteral("db"),
-        QStringLiteral("SQLite file (default %1).").arg(Database::defaultPath()),
-        QStringLiteral("FILE"), Database::defaultPath());
-    const QCommandLineOption password(
-        QStringLiteral("password"),
-        QStringLiteral("Password clients must send first, more than %1 characters long "
-                       "(default: none asked for).")
-            .arg(LongestRefusedPassword),
-        QStringLiteral("TEXT"));
-    const QCommandLineOption demo(
-        QStringLiteral("demo"),
-        QStringLiteral("Fill an empty database with sample contacts and calls."));
-    const QCommandLineOption simulate(QStringLiteral("simulate-calls"),
-                                      QStringLiteral("Announce a made-up call every SECONDS."),
-                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption control(
-        QStringLiteral("control"),
-        QStringLiteral("Name of the local control socket that the ring command uses "
-                       "(default quillora-server-PORT, PORT being the port listened on)."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption ping(
-        QStringLiteral("ping-interval"),
-        QStringLiteral("Send each client a keep-alive probe every SECONDS (default 30); a "
-                       "client silent for three of them is dropped."),
-        QStringLiteral("SECONDS"), QStringLiteral("30"));
-    parser.addOptions({listen, port, db, password, demo, simulate, control, ping});
+                       "that is running (use the same --config, --port or --control)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {QStringLiteral("config"),
+         QStringLiteral("Read options from FILE: one \"key = value\" line each, the keys being "
+                        "the long option names (not password; demo = true or false). The "
+                        "command line wins over the file."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
+         QStringLiteral("ADDR"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("port"),
+         QStringLiteral("TCP port (default 6996; 0 takes a free port and prints it)."),
+         QStringLiteral("N"), QStringLiteral("6996")},
+        {QStringLiteral("db"),
+         QStringLiteral("SQLite file (default %1).").arg(Database::defaultPath()),
+         QStringLiteral("FILE"), Database::defaultPath()},
+        {QStringLiteral("password-file"),
+         QStringLiteral("Read the password clients must send first from FILE, its only line. "
+                        "Other users than the file's owner and group must have no access to "
+                        "it. The environment variable %1 is another way to give it.")
+             .arg(QLatin1String(PasswordVariable)),
+         QStringLiteral("FILE")},
+        {QStringLiteral("password"),
+         QStringLiteral("Password clients must send first, more than %1 characters long "
+                        "(default: none asked for). Every local user can read it in the "
+                        "process list: prefer --password-file or %2.")
+             .arg(LongestRefusedPassword)
+             .arg(QLatin1String(PasswordVariable)),
+         QStringLiteral("TEXT")},
+        {QStringLiteral("demo"),
+         QStringLiteral("Fill an empty database with sample contacts and calls.")},
+        {QStringLiteral("simulate-calls"), QStringLiteral("Announce a made-up call every SECONDS."),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("control"),
+         QStringLiteral("Name or absolute path of the local control socket that the ring "
+                        "command uses (default quillora-server-PORT, PORT being the port "
+                        "listened on)."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("ping-interval"),
+         QStringLiteral("Send each client a keep-alive probe every SECONDS (default 30); a "
+                        "client silent for three of them is dropped."),
+         QStringLiteral("SECONDS"), QStringLiteral("30")},
+    });
     parser.addPositionalArgument(QStringLiteral("ring"),
                                  QStringLiteral("ring NUMBER: announce a call and exit."),
                                  QStringLiteral("[ring NUMBER]"));
-    options.helpText = parser.helpText();
+}
 
+// The configuration file's entries as the options they stand for, "--key=value" each.
+bool readConfig(const QString& path, QStringList* arguments, QString* error)
+{
+    QList<configfile::Entry> entries;
+    if (!configfile::read(path, &entries, error))
+        return false;
+    for (const configfile::Entry& entry : entries) {
+        const auto fail = [&](const QString& why) {
+            *error = QStringLiteral("%1, line %2: %3").arg(path).arg(entry.line).arg(why);
+            return false;
+        };
+        if (entry.key == QLatin1String("password"))
+            return fail(QStringLiteral("the password does not belong in the configuration "
+                                       "file; put it in a file of its own that only the "
+                                       "server can read, and name that with password-file."));
+        if (!FileKeys.contains(entry.key))
+            return fail(QStringLiteral("unknown key \"%1\" (known: %2).")
+                            .arg(entry.key, FileKeys.join(QLatin1String(", "))));
+        if (entry.value.isEmpty())
+            return fail(QStringLiteral("%1 has no value.").arg(entry.key));
+        if (entry.key == QLatin1String("demo")) {
+            if (entry.value != QLatin1String("true") && entry.value != QLatin1String("false"))
+                return fail(
+                    QStringLiteral("demo: \"%1\" is neither true nor false.").arg(entry.value));
+            if (entry.value == QLatin1String("true"))
+                arguments->append(QStringLiteral("--demo"));
+            continue;
+        }
+        const QString problem = valueProblem(entry.key, entry.value);
+        if (!problem.isEmpty())
+            return fail(entry.key + QLatin1String(": ") + problem);
+        arguments->append(QStringLiteral("--%1=%2").arg(entry.key, entry.value));
+    }
+    return true;
+}
+
+QString listed(const QStringList& items)
+{
+    return items.size() < 2 ? items.join(QString())
+                            : items.mid(0, items.size() - 1).join(QLatin1String(", ")) +
+                                  QLatin1String(" and ") + items.constLast();
+}
+
+} // namespace
+
+ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray& passwordVariable)
+{
+    ServerOptions options;
     auto fail = [&options](const QString& text) {
         options.mode = ServerOptions::Mode::Error;
         options.errorText = text;
         return options;
     };
+    auto failOnFile = [&options, &fail](const QString& text) {
+        options.suggestHelp = false;
+        return fail(text);
+    };
 
-    if (!parser.parse(arguments))
-        return fail(parser.errorText());
-    if (parser.isSet(help)) {
+    QCommandLineParser commandLine;
+    describeOptions(commandLine);
+    options.helpText = commandLine.helpText();
+    if (!commandLine.parse(arguments))
+        return fail(commandLine.errorText());
+    if (commandLine.isSet(QStringLiteral("help"))) {
         options.mode = ServerOptions::Mode::Help;
         return options;
     }
-    if (parser.isSet(version)) {
+    if (commandLine.isSet(QStringLiteral("version"))) {
         options.mode = ServerOptions::Mode::Version;
         return options;
     }
 
+    // The file's options go before the command line's own, so that where both give one,
+    // the command line's comes last and wins.
+    QStringList merged = arguments;
+    const QStringList configs = commandLine.values(QStringLiteral("config"));
+    if (configs.size() > 1 || (configs.size() == 1 && configs.constFirst().isEmpty()))
+        return fail(QStringLiteral("--config: give one configuration file."));
+    if (configs.size() == 1) {
+        QStringList fromFile;
+        QString error;
+        if (!readConfig(configs.constFirst(), &fromFile, &error))
+            return failOnFile(error);
+        merged = arguments.mid(0, 1) + fromFile + arguments.mid(1);
+    }
+    QCommandLineParser parser;
+    describeOptions(parser);
+    if (!parser.parse(merged))
+        return fail(parser.errorText());
+
+    // The file's values were checked line by line; one that is wrong here came from the
+    // command line.
+    for (const char* name : {"listen", "port", "ping-interval", "simulate-calls"}) {
+        const QString option = QLatin1String(name);
+        if (!parser.isSet(option) && parser.value(option).isEmpty())
+            continue; // not given, and no default
+        const QString problem = valueProblem(option, parser.value(option));
+        if (!problem.isEmpty())
+            return fail(QStringLiteral("--%1: %2").arg(option, problem));
+    }
     ServerConfig& config = options.config;
-    if (!config.address.setAddress(parser.value(listen)))
-        return fail(
-            QStringLiteral("--listen: \"%1\" is not an IP address.").arg(parser.value(listen)));
-    int portNumber = 0;
-    if (!parseNumber(parser.value(port), 0, 65535, &portNumber))
-        return fail(QStringLiteral("--port: \"%1\" is not a port from 0 to 65535.")
-                        .arg(parser.value(port)));
-    config.port = static_cast<quint16>(portNumber);
-    config.password = parser.value(password);
-    // Counted as the client counts it: in UTF-16 code units, not bytes.
-    if (!config.password.isEmpty() && config.password.size() <= LongestRefusedPassword)
-        return fail(QStringLiteral("--password: it has %1 characters, but Quillora clients only "
-                                   "accept passwords of more than %2 characters.")
-                        .arg(config.password.size())
-                        .arg(LongestRefusedPassword));
-    int pingSeconds = 0;
-    if (!parseNumber(parser.value(ping), 1, MaxSeconds, &pingSeconds))
-        return fail(notSeconds(ping, parser.value(ping)));
-    config.setPingInterval(pingSeconds * 1000);
-    config.controlName = parser.value(control);
-    options.databasePath = parser.value(db);
-    options.demo = parser.isSet(demo);
-    if (parser.isSet(simulate) &&
-        !parseNumber(parser.value(simulate), 1, MaxSeconds, &options.simulateSeconds))
-        return fail(notSeconds(simulate, parser.value(simulate)));
+    config.address.setAddress(parser.value(QStringLiteral("listen")));
+    config.port = static_cast<quint16>(parser.value(QStringLiteral("port")).trimmed().toInt());
+    config.setPingInterval(parser.value(QStringLiteral("ping-interval")).trimmed().toInt() * 1000);
+    config.controlName = parser.value(QStringLiteral("control"));
+    options.databasePath = parser.value(QStringLiteral("db"));
+    options.demo = parser.isSet(QStringLiteral("demo"));
+    if (parser.isSet(QStringLiteral("simulate-calls")))
+        options.simulateSeconds = parser.value(QStringLiteral("simulate-calls")).trimmed().toInt();
 
     const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        return options;
-    if (positional.first() != QLatin1String("ring"))
-        return fail(QStringLiteral("Unknown command \"%1\".").arg(positional.first()));
-    if (positional.size() != 2)
-        return fail(QStringLiteral("ring needs exactly one NUMBER."));
-    options.mode = ServerOptions::Mode::Ring;
-    options.ringNumber = positional.at(1);
-    if (config.controlName.isEmpty()) {
-        if (config.port == 0)
-            return fail(QStringLiteral("ring: give the port the server listens on, not 0."));
-        config.controlName = ControlChannel::nameForPort(config.port);
+    if (!positional.isEmpty()) {
+        if (positional.first() != QLatin1String("ring"))
+            return fail(QStringLiteral("Unknown command \"%1\".").arg(positional.first()));
+        if (positional.size() != 2)
+            return fail(QStringLiteral("ring needs exactly one NUMBER."));
+        options.mode = ServerOptions::Mode::Ring;
+        options.ringNumber = positional.at(1);
+        if (config.controlName.isEmpty()) {
+            if (config.port == 0)
+                return fail(QStringLiteral("ring: give the port the server listens on, not 0."));
+            config.controlName = ControlChannel::nameForPort(config.port);
+        }
+        return options; // ring needs no password
+    }
+
+    // The password, given one way only.
+    const QString passwordFile = parser.value(QStringLiteral("password-file"));
+    QStringList ways;
+    if (parser.isSet(QStringLiteral("password")))
+        ways << QStringLiteral("--password");
+    if (parser.isSet(QStringLiteral("password-file")))
+        ways << (commandLine.isSet(QStringLiteral("password-file"))
+                     ? QStringLiteral("--password-file")
+                     : QStringLiteral("password-file in %1").arg(configs.constFirst()));
+    if (!passwordVariable.isEmpty())
+        ways << QLatin1String(PasswordVariable);
+    if (ways.size() > 1)
+        return fail(
+            QStringLiteral("the password is given by %1; give it one way only.").arg(listed(ways)));
+
+    QString source;
+    if (parser.isSet(QStringLiteral("password"))) {
+        source = QStringLiteral("--password");
+        config.password = parser.value(QStringLiteral("password"));
+        options.passwordOnCommandLine = true;
+    } else if (parser.isSet(QStringLiteral("password-file"))) {
+        if (passwordFile.isEmpty())
+            return fail(QStringLiteral("--password-file: no file given."));
+        source = QStringLiteral("the password file %1").arg(passwordFile);
+        QString error;
+        config.password = passwordfile::read(passwordFile, &error);
+        if (!error.isEmpty())
+            return failOnFile(error);
+    } else if (!passwordVariable.isEmpty()) {
+        source = QLatin1String(PasswordVariable);
+        if (passwordVariable.size() > passwordfile::MaxBytes)
+            return failOnFile(QStringLiteral("%1 is longer than %2 bytes.")
+                                  .arg(source)
+                                  .arg(passwordfile::MaxBytes));
+        config.password = QString::fromLocal8Bit(passwordVariable);
+    }
+    // Counted as the client counts it: in UTF-16 code units, not bytes.
+    if (!config.password.isEmpty() && config.password.size() <= LongestRefusedPassword) {
+        const QString text = QStringLiteral("%1: it has %2 characters, but Quillora clients only "
+                                            "accept passwords of more than %3 characters.")
+                                 .arg(source)
+                                 .arg(config.password.size())
+                                 .arg(LongestRefusedPassword);
+        return options.passwordOnCommandLine ? fail(text) : failOnFile(text);
     }
     return options;
 }

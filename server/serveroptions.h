@@ -6,9 +6,14 @@
 #include <QStringList>
 
 // The command line:
-//   quillora-server [--listen ADDR] [--port N] [--db FILE] [--password TEXT] [--demo]
+//   quillora-server [--config FILE] [--listen ADDR] [--port N] [--db FILE]
+//                   [--password-file FILE | --password TEXT] [--demo]
 //                   [--simulate-calls SECONDS] [--control NAME] [--ping-interval SECONDS]
-//   quillora-server ring [--port N | --control NAME] NUMBER
+//   quillora-server ring [--config FILE] [--port N | --control NAME] NUMBER
+// The configuration file sets the same options as `key = value` lines (see configfile.h),
+// all but the password; what the command line gives wins. The password comes one way only:
+// --password-file, QUILLORA_SERVER_PASSWORD in the environment or, visible to every local
+// user in the process list, --password.
 struct ServerOptions {
     enum class Mode { Serve, Ring, Help, Version, Error };
     Mode mode = Mode::Serve;
@@ -19,14 +24,24 @@ struct ServerOptions {
     int simulateSeconds = 0; // 0: no simulated calls
     QString ringNumber;
 
+    // The password came with --password, where every local user can read it.
+    bool passwordOnCommandLine = false;
+
     QString helpText;
     QString errorText;
+    // Whether the error is in the use of the options, so that --help would help; not so
+    // for a file or the environment that is wrong.
+    bool suggestHelp = true;
 };
 
+inline constexpr char PasswordVariable[] = "QUILLORA_SERVER_PASSWORD";
+
 // Clients refuse to store a password of 1 to this many characters, so a server that asked
-// for one could never be reached: --password must be empty or longer.
+// for one could never be reached: the password must be empty or longer.
 inline constexpr int LongestRefusedPassword = 8;
 
 // Reads the arguments (the program name first, as QCoreApplication::arguments() gives
-// them). Never exits the program: help, version and errors come back as modes.
-ServerOptions parseServerOptions(const QStringList& arguments);
+// them) and the files they name; passwordVariable is the value of PasswordVariable, empty
+// when unset. Never exits the program: help, version and errors come back as modes.
+ServerOptions parseServerOptions(const QStringList& arguments,
+                                 const QByteArray& passwordVariable = QByteArray());
