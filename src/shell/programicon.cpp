@@ -88,3 +88,8 @@ QIcon programIcon()
 {
     return QIcon(new ProgramIconEngine);
 }
+
+QIcon themedProgramIcon()
+{
+    return QIcon::fromTheme(QStringLiteral("quillora-client"), programIcon());
+}

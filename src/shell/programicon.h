@@ -6,3 +6,7 @@
 // handset's signal. Drawn by code at whatever size is asked for, so it stays sharp in
 // title bars and in the system tray alike.
 QIcon programIcon();
+
+// The icon the desktop's icon theme has for the client ("quillora-client", installed
+// with the packages), or the drawn one where the theme has none.
+QIcon themedProgramIcon();
