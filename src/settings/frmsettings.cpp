@@ -48,7 +48,7 @@ FrmSettings::FrmSettings() : QWidget(nullptr, Qt::Window)
 {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Quillora Client [Settings]"));
-    setWindowIcon(programIcon());
+    setWindowIcon(themedProgramIcon());
     buildControls();
 }
 

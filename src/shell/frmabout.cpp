@@ -23,7 +23,7 @@ FrmAbout::FrmAbout()
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("Quillora Client [About]"));
-    setWindowIcon(programIcon());
+    setWindowIcon(themedProgramIcon());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);

@@ -57,13 +57,14 @@ FrmMain::FrmMain()
                    Qt::WindowCloseButtonHint);
 
     setWindowTitle(DesignCaption);
-    setWindowIcon(programIcon());
+    setWindowIcon(themedProgramIcon());
     Tray1 = new Tray(this);
     Tray1->setObjectName(QStringLiteral("Tray1"));
     connect(Tray1, &Tray::MouseClick, this, &FrmMain::Tray1_MouseClick);
     buildControls();
     buildMenus();
     buildStatusBar();
+    buildTrayMenu();
     m_outerSize = new OuterSize(this, OuterSize::Kind::Fixed);
     m_outerSize->setOuter(QSize(twips(WidthTwips), twips(ShortHeightTwips)));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -323,9 +324,26 @@ void FrmMain::Tray1_MouseClick(int Button)
 {
     if (Button != Tray::LeftButton || !(m_hiddenInTray || m_minimizedForTray))
         return;
+    restoreFromTray();
+}
+
+void FrmMain::restoreFromTray()
+{
     txtOut(QStringLiteral("Maximize from tray."));
     m_hiddenInTray = false;
     m_minimizedForTray = false;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    showWindow(this);
+}
+
+void FrmMain::bringForward()
+{
+    if (m_unloaded)
+        return;
+    if (m_hiddenInTray || m_minimizedForTray) {
+        restoreFromTray();
+        return;
+    }
     setWindowState(windowState() & ~Qt::WindowMinimized);
     showWindow(this);
 }

@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <array>
+#include <memory>
 
 // The main window: connection fields and buttons, the debug log pane, the status bar
 // and the menus. Constructing it is the client's start (its load handler); closing it
@@ -40,6 +42,11 @@ public:
     // Takes the window off the screen; the tray icon stays as the way back. Where the
     // desktop has no system tray the window is minimised instead, and the log says so.
     void MinimizeToTray();
+
+    // Brings the window to the front: out of the tray or the minimised state as a left
+    // click on the tray icon does, then shown, raised and activated. Another start of the
+    // client asks for this, and so does the tray menu's Show.
+    void bringForward();
 
     Session& sckConnect() { return m_session; }
     const Session& sckConnect() const { return m_session; }
@@ -71,6 +78,12 @@ public:
     QAction* HelpHomepage = nullptr;
     QAction* HelpAbout = nullptr;
 
+    // The tray icon's menu (a right click): Show, Connect, Disconnect, Exit.
+    QAction* TrayShow = nullptr;
+    QAction* TrayConnect = nullptr;
+    QAction* TrayDisconnect = nullptr;
+    QAction* TrayExit = nullptr;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -79,8 +92,10 @@ private:
     void buildControls();
     void buildMenus();
     void buildStatusBar();
+    void buildTrayMenu();
     void chkDebug_Click();
     void Tray1_MouseClick(int Button);
+    void restoreFromTray();
     // Opens the address in the desktop's web browser; failures go unreported.
     void ShellOpen(const QString& address);
 
@@ -107,6 +122,13 @@ private:
     bool m_unloaded = false;
     bool m_hiddenInTray = false;
     bool m_minimizedForTray = false; // minimised for want of a tray
+
+    struct DeleteLater {
+        void operator()(QObject* object) const { object->deleteLater(); }
+    };
+    // Not a child of the window, and deleted only once control is back in the event
+    // loop: its Exit unloads the window while the menu may still run its own loop.
+    std::unique_ptr<QMenu, DeleteLater> m_trayMenu;
 };
 
 FrmMain* frmMain();

@@ -1,9 +1,39 @@
+#include "shell/clientoptions.h"
 #include "shell/frmmain.h"
+#include "shell/singleinstance.h"
 
 #include <QApplication>
+#include <cstdio>
+
+namespace {
+
+// Prints what the command line asked for and gives the exit code.
+int answer(const ClientOptions& options)
+{
+    const bool error = options.mode == ClientOptions::Mode::Error;
+    std::fputs(options.text.toLocal8Bit().constData(), error ? stderr : stdout);
+    return error ? 2 : 0;
+}
+
+void warn(const QString& text)
+{
+    std::fprintf(stderr, "quillora-client: %s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    // The command line is answered before the application object exists, which needs a
+    // display: help, version and mistakes print without one. Qt's own options pass here
+    // and are taken by the application object.
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    const ClientOptions early = parseClientOptions(raw);
+    if (early.mode != ClientOptions::Mode::Run)
+        return answer(early);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillora"));
     QApplication::setOrganizationName(QStringLiteral("Quillora"));
@@ -11,8 +41,23 @@ int main(int argc, char* argv[])
     // main window is unloaded.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    const ClientOptions options = parseClientOptions(QApplication::arguments());
+    if (options.mode != ClientOptions::Mode::Run)
+        return answer(options);
+
+    // One client per user: a second start brings the first one forward and ends.
+    SingleInstance instance;
+    const SingleInstance::Role role = instance.start();
+    if (!instance.problem().isEmpty())
+        warn(instance.problem());
+    if (role == SingleInstance::Role::Activated)
+        return 0;
+    if (role == SingleInstance::Role::NoAnswer)
+        return 1;
+
     FrmMain* main = frmMain();
     QObject::connect(main, &QObject::destroyed, &app, &QCoreApplication::quit);
+    QObject::connect(&instance, &SingleInstance::activationRequested, main, &FrmMain::bringForward);
     if (!main->isHiddenInTray())
         main->show();
     return QApplication::exec();

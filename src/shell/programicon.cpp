@@ -143,4 +143,8 @@ QString programIconSvg(int side)
     }
     svg += QStringLiteral("  </g>\n</svg>\n");
     return svg;
-}
+
+    QIcon themedProgramIcon()
+    {
+        return QIcon::fromTheme(QStringLiteral("quillora-client"), programIcon());
+    }

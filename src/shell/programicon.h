@@ -9,3 +9,7 @@ QIcon programIcon();
 
 // The same artwork as a scalable SVG document, side x side units, for the icon theme.
 QString programIconSvg(int side = 256);
+
+// The icon the desktop's icon theme has for the client ("quillora-client", installed
+// with the packages), or the drawn one where the theme has none.
+QIcon themedProgramIcon();

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QLabel>
+#include <QMenu>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -70,7 +71,11 @@ private slots:
         clickIcon(icon, 3);
         QVERIFY(QTest::qWaitFor([&clicks] { return clicks.size() == 1; }, 10000));
         QCOMPARE(clicks.first().at(0).toInt(), 2);
+        // The right click opens the tray menu and leaves the window where it is.
+        QMenu* menu = main->Tray1->trayIcon()->contextMenu();
+        QVERIFY(QTest::qWaitFor([menu] { return menu->isVisible(); }, 10000));
         QVERIFY(main->isHiddenInTray() && !main->isVisible());
+        menu->hide();
         QVERIFY(QTest::qWaitFor([main] { return !main->Tray1->clickBusy(); }));
         clickIcon(icon, 1);
         QVERIFY(QTest::qWaitFor([main] { return main->isVisible(); }, 10000));
@@ -92,6 +97,38 @@ private slots:
 
         main->FileExit->trigger();
         QVERIFY(QTest::qWaitFor([icon] { return !trayTree().contains(hexId(icon)); }));
+    }
+
+    // Hidden in the tray, the window comes back through the tray menu's Show, clicked
+    // for real, and through another start of the client asking for it.
+    void theTrayMenuAndAnotherStartBringTheWindowBack()
+    {
+        QVERIFY(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 20000));
+        testsupport::Environment env;
+        FrmMain* main = frmMain();
+        main->show();
+        main->ToolsMinimizeToTray->trigger();
+        QVERIFY(main->isHiddenInTray() && !main->isVisible());
+        WId icon = 0;
+        QVERIFY(QTest::qWaitFor([&icon] { return (icon = embeddedIcon()) != 0; }, 10000));
+
+        clickIcon(icon, 3);
+        QMenu* menu = main->Tray1->trayIcon()->contextMenu();
+        QVERIFY(QTest::qWaitFor([menu] { return menu->isVisible(); }, 10000));
+        const QPoint show = menu->mapToGlobal(menu->actionGeometry(main->TrayShow).center());
+        testsupport::runTool("xdotool", {"mousemove", "--sync", QString::number(show.x()),
+                                         QString::number(show.y()), "click", "1"});
+        QVERIFY(QTest::qWaitFor([main] { return main->isVisible(); }, 10000));
+        QVERIFY(!main->isHiddenInTray());
+        QCOMPARE(testsupport::logMessages().first(), QString("Maximize from tray."));
+
+        main->ToolsMinimizeToTray->trigger();
+        QVERIFY(QTest::qWaitFor([main] { return !main->isVisible(); }));
+        main->bringForward();
+        QVERIFY(QTest::qWaitForWindowActive(main));
+        QVERIFY(!main->isHiddenInTray());
+        QCOMPARE(testsupport::logMessages().count("Maximize from tray."), 2);
+        main->FileExit->trigger();
     }
 
     // While the client waits to reconnect, the tray's tooltip and the status bar say so.

@@ -14,7 +14,9 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <sys/socket.h>
 
 using testsupport::boxes;
@@ -353,6 +355,112 @@ private slots:
         QCOMPARE(line ? line->text() : main->txtInput->toPlainText(), text); // nothing cut
         if (line)
             QCOMPARE(line->selectedText(), text.mid(1, 3)); // nor all selected
+    }
+
+    // The tray menu's Connect and Disconnect are the buttons': enabled with them, doing
+    // what they do.
+    void trayMenuFollowsTheButtons()
+    {
+        testsupport::LoopbackServer server;
+        FrmMain* main = frmMain();
+        QMenu* menu = main->Tray1->trayIcon()->contextMenu();
+        QVERIFY(menu);
+        QStringList items;
+        for (const QAction* action : menu->actions()) {
+            if (!action->isSeparator())
+                items << action->text();
+        }
+        QCOMPARE(items, (QStringList{"&Show", "&Connect", "&Disconnect", "E&xit"}));
+        const auto enabled = [main] {
+            return std::make_pair(main->TrayConnect->isEnabled(),
+                                  main->TrayDisconnect->isEnabled());
+        };
+        QCOMPARE(enabled(), std::make_pair(true, false));
+        main->txtDebug[1]->setText(server.portText());
+        main->TrayConnect->trigger();
+        QVERIFY(server.waitForClient());
+        QTRY_COMPARE(main->statusPanel[0]->text(), QString("Connected"));
+        QCOMPARE(enabled(), std::make_pair(false, true));
+        main->TrayDisconnect->trigger();
+        QCOMPARE(logMessages().first(), QString("Disconnected."));
+        QCOMPARE(enabled(), std::make_pair(true, false));
+        QVERIFY(server.waitForDisconnect());
+    }
+
+    // Minimised for want of a tray (offscreen has none), the window comes back through
+    // the tray menu's Show as through a left click on the icon; merely hidden, it is
+    // shown again.
+    void bringForward()
+    {
+        FrmMain* main = frmMain();
+        main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(main));
+        main->ToolsMinimizeToTray->trigger();
+        QVERIFY(main->isMinimized());
+        main->TrayShow->trigger();
+        QVERIFY(!main->isMinimized() && main->isVisible());
+        QCOMPARE(logMessages().mid(0, 3),
+                 (QStringList{"Maximize from tray.", "No system tray: minimized instead.",
+                              "Minimize to tray."}));
+        main->hide();
+        main->bringForward();
+        QVERIFY(QTest::qWaitForWindowActive(main));
+        QCOMPARE(logMessages().count("Maximize from tray."), 1);
+    }
+
+    // Exit from the tray menu while the menu runs its own event loop: the menu outlives
+    // its loop, then the window and the menu go.
+    void exitFromTheTrayMenu()
+    {
+        FrmMain* main = frmMain();
+        main->show();
+        const QPointer<FrmMain> window(main);
+        const QPointer<QMenu> menu(main->Tray1->trayIcon()->contextMenu());
+        QAction* exit = main->TrayExit;
+        QTimer::singleShot(0, menu, [menu, exit] {
+            menu->setActiveAction(exit);
+            QTest::keyClick(menu, Qt::Key_Return);
+            // Whatever waits to be deleted goes now, still inside the menu's loop.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        });
+        QAction* chosen = menu->exec(QPoint(10, 10));
+        QVERIFY(menu);
+        QCOMPARE(chosen, exit);
+        QTRY_VERIFY(!forms::loadedOrNull<FrmMain>());
+        QTRY_VERIFY(window.isNull());
+        QTRY_VERIFY(menu.isNull());
+    }
+
+    // An icon theme that has the client's icon gives the window and the tray theirs; the
+    // tray's is greyed while not connected.
+    void iconFromTheTheme()
+    {
+        QTemporaryDir themes;
+        QDir(themes.path()).mkpath("hicolor/32x32/apps");
+        QFile index(themes.filePath("hicolor/index.theme"));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=Hicolor\nDirectories=32x32/apps\n\n"
+                    "[32x32/apps]\nSize=32\nType=Fixed\n");
+        index.close();
+        QImage red(32, 32, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(themes.filePath("hicolor/32x32/apps/quillora-client.png")));
+        struct Restore {
+            QStringList paths = QIcon::themeSearchPaths();
+            QString name = QIcon::themeName();
+            ~Restore()
+            {
+                QIcon::setThemeSearchPaths(paths);
+                QIcon::setThemeName(name);
+            }
+        } restore;
+        QIcon::setThemeSearchPaths({themes.path()});
+        QIcon::setThemeName("hicolor");
+
+        FrmMain* main = frmMain();
+        QCOMPARE(main->windowIcon().pixmap(32).toImage().pixelColor(16, 16), QColor(Qt::red));
+        const QColor tray = main->Tray1->trayIcon()->icon().pixmap(32).toImage().pixelColor(16, 16);
+        QVERIFY2(tray.alpha() > 0 && tray != QColor(Qt::red), qPrintable(tray.name()));
     }
 
     // An idle client, connected or not, has no timer firing: nothing polls.
