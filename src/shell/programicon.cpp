@@ -143,8 +143,9 @@ QString programIconSvg(int side)
     }
     svg += QStringLiteral("  </g>\n</svg>\n");
     return svg;
+}
 
-    QIcon themedProgramIcon()
-    {
-        return QIcon::fromTheme(QStringLiteral("quillora-client"), programIcon());
-    }
+QIcon themedProgramIcon()
+{
+    return QIcon::fromTheme(QStringLiteral("quillora-client"), programIcon());
+}
