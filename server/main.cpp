@@ -135,6 +135,9 @@ QByteArray takePasswordFromEnvironment()
 int main(int argc, char* argv[])
 {
     const QByteArray passwordVariable = takePasswordFromEnvironment();
+    // Qt's own event loop rather than GLib's: that one keeps the sockets it watches in a
+    // list, so that each write to one of thousands of clients would walk all of them.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillora-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));
