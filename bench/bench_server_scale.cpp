@@ -4,7 +4,8 @@
 // client receiving every call, the time from a ring to the last client's read of it
 // (median and 99th percentile), the server's memory, and what a small request and a call
 // wait while one client pulls the whole contact list or searches all contacts. Another
-// build of the server may be named as the first argument, to compare. Asserts nothing.
+// build of the server may be named as the first argument, to compare, and another number
+// of clients as the second. Asserts nothing.
 
 #include "database.h"
 #include "filelimit.h"
@@ -28,7 +29,7 @@
 
 namespace {
 
-constexpr int ClientCount = 1000;
+constexpr int DefaultClients = 1000;
 constexpr int ContactCount = 100000;
 constexpr int LatencyCalls = 100;
 constexpr int BurstCalls = 200;
@@ -326,8 +327,9 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     out.setRealNumberNotation(QTextStream::FixedNotation);
     out.setRealNumberPrecision(1);
+    const int ClientCount = argc > 2 ? QByteArray(argv[2]).toInt() : DefaultClients;
     const long long files = filelimit::raiseToHard();
-    if (files >= 0 && files < ClientCount + 64) {
+    if (ClientCount < 2 || (files >= 0 && files < ClientCount + 64)) {
         out << "the open-file limit (" << files << ") is too low for " << ClientCount << " clients"
             << Qt::endl;
         return 1;
@@ -344,8 +346,8 @@ int main(int argc, char* argv[])
     out << "Database of " << ContactCount << " contacts filled in " << filling.elapsed() << " ms"
         << Qt::endl;
 
-    const QString program =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLORA_SERVER_BIN);
+    const QString program = argc > 1 && argv[1][0] != '\0' ? QString::fromLocal8Bit(argv[1])
+                                                           : QStringLiteral(QUILLORA_SERVER_BIN);
     QProcess server;
     server.setStandardOutputFile(logPath);
     server.start(program, {"--port", "0", "--db", dbPath, "--ping-interval", "86400", "--control",
