@@ -28,4 +28,8 @@ std::optional<QString> answer(const QString& message, ContactStore& contacts, Ca
 // confirmation, or "CNTAC:ERRO;" with the reason.
 QByteArray contacts(const QString& message, ContactStore& contacts, qsizetype maxBytes);
 
+// The reply to a search or browse request whose matches have been found.
+QByteArray searchReply(const requests::Search& request, const SearchIndex::Matches& matches,
+                       ContactStore& contacts, qsizetype maxBytes);
+
 } // namespace answers

@@ -18,8 +18,10 @@ bool CallLog::readNewest(QList<replies::CallRow>& rows, int count, bool unknownO
                          const QString& condition, QVariantList values)
 {
     // The newest first: by time, calls of the same second in the order they were logged.
+    // "+contact_id" keeps the unknown calls' index out of it: walking the time index finds
+    // the newest at once, where that index would have every unknown call sorted first.
     const QString from = unknownOnly ? QStringLiteral("SELECT id, at, number, NULL FROM calls"
-                                                      " WHERE contact_id IS NULL")
+                                                      " WHERE +contact_id IS NULL")
                                      : QStringLiteral("SELECT calls.id, calls.at, calls.number,"
                                                       " contacts.name FROM calls"
                                                       " LEFT JOIN contacts ON contacts.id ="
@@ -58,35 +60,42 @@ QList<replies::CallRow> CallLog::newest(int count, bool unknownOnly, const repli
     return rows;
 }
 
-QHash<qint64, qint64> CallLog::countsByContact()
+bool CallLog::addCounts(const QString& sql, qint64 from, qint64 to, QHash<qint64, qint64>& counts)
 {
-    QHash<qint64, qint64> counts;
-    QSqlQuery& query = m_db.statement(
-        QStringLiteral("SELECT contact_id, count(*) FROM calls WHERE contact_id IS NOT NULL"
-                       " GROUP BY contact_id"));
-    if (!m_db.exec(query))
-        return counts;
+    QSqlQuery& query = m_db.statement(sql);
+    if (!m_db.exec(query, {from, to}))
+        return false;
     while (query.next())
-        counts.insert(query.value(0).toLongLong(), query.value(1).toLongLong());
+        counts[query.value(0).toLongLong()] += query.value(1).toLongLong();
     query.finish();
-    return counts;
+    return true;
 }
 
-QHash<qint64, qint64> CallLog::unrecognisedCountsByContact()
+qint64 CallLog::countAfter(qint64 afterId, int limit, QHash<qint64, qint64>& known,
+                           QHash<qint64, qint64>& unrecognised)
 {
-    QHash<qint64, qint64> counts;
-    QSqlQuery& query = m_db.statement(
-        QStringLiteral("SELECT numbers.contact_id, sum(unknown.calls) FROM"
-                       " (SELECT digits, count(*) AS calls FROM calls WHERE contact_id IS NULL"
-                       "  AND digits <> '' GROUP BY digits) AS unknown"
-                       " JOIN (SELECT DISTINCT contact_id, digits FROM contact_numbers) AS numbers"
-                       " ON numbers.digits = unknown.digits GROUP BY numbers.contact_id"));
-    if (!m_db.exec(query))
-        return counts;
-    while (query.next())
-        counts.insert(query.value(0).toLongLong(), query.value(1).toLongLong());
-    query.finish();
-    return counts;
+    QSqlQuery& end = m_db.statement(QStringLiteral(
+        "SELECT max(id) FROM (SELECT id FROM calls WHERE id > ? ORDER BY id LIMIT ?)"));
+    if (!m_db.exec(end, {afterId, limit}))
+        return -1;
+    const qint64 last = end.next() ? end.value(0).toLongLong() : 0; // NULL: none
+    end.finish();
+    if (last <= 0)
+        return 0;
+    const bool counted =
+        addCounts(QStringLiteral("SELECT contact_id, count(*) FROM calls WHERE id > ? AND id <= ?"
+                                 " AND contact_id IS NOT NULL GROUP BY contact_id"),
+                  afterId, last, known) &&
+        // A contact with two numbers of the same digits counts such a call once.
+        addCounts(QStringLiteral("SELECT contact_id, count(*) FROM"
+                                 " (SELECT DISTINCT numbers.contact_id AS contact_id, calls.id"
+                                 "  FROM calls JOIN contact_numbers AS numbers"
+                                 "  ON numbers.digits = calls.digits"
+                                 "  WHERE calls.id > ? AND calls.id <= ?"
+                                 "  AND calls.contact_id IS NULL AND calls.digits <> '')"
+                                 " GROUP BY contact_id"),
+                  afterId, last, unrecognised);
+    return counted ? last : -1;
 }
 
 qint64 CallLog::count()

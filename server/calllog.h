@@ -21,11 +21,13 @@ public:
     QList<replies::CallRow> newest(int count, bool unknownOnly,
                                    const replies::CallRow* after = nullptr);
 
-    // Calls logged for each contact.
-    QHash<qint64, qint64> countsByContact();
-    // Calls that matched no contact when they came in, counted for every contact that has
-    // a number with their digits now.
-    QHash<qint64, qint64> unrecognisedCountsByContact();
+    // Counts the calls that follow the one given (by ID), at most `limit` of them: those
+    // logged for each contact into `known`, and those that matched no contact when they
+    // came in into `unrecognised`, for every contact that has a number with their digits
+    // now. The last call counted; 0 when none followed, -1 when the log could not be read.
+    // A long log is thus counted a slice at a time.
+    qint64 countAfter(qint64 afterId, int limit, QHash<qint64, qint64>& known,
+                      QHash<qint64, qint64>& unrecognised);
 
     qint64 count();
 
@@ -33,6 +35,8 @@ private:
     // Appends the newest calls that meet the SQL condition; false when they could not be read.
     bool readNewest(QList<replies::CallRow>& rows, int count, bool unknownOnly,
                     const QString& condition, QVariantList values);
+    // Adds the counts the statement gives for the calls with IDs in (from, to].
+    bool addCounts(const QString& sql, qint64 from, qint64 to, QHash<qint64, qint64>& counts);
 
     Database& m_db;
 };

@@ -76,9 +76,14 @@ bool ClientSession::passwordMatches(const QByteArray& offered, const QByteArray&
 
 void ClientSession::send(const QString& message)
 {
+    sendEncoded(protocol::encode(message));
+}
+
+void ClientSession::sendEncoded(const QByteArray& message)
+{
     if (m_closed)
         return;
-    if (!m_writer.enqueue(protocol::encode(message)))
+    if (!m_writer.enqueue(message))
         drop(QStringLiteral("does not read what it is sent (%1 bytes waiting)")
                  .arg(m_writer.pendingBytes()));
 }

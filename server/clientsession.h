@@ -32,6 +32,8 @@ public:
 
     // Queues a message; a client whose backlog passes the limit is dropped.
     void send(const QString& message);
+    // The same for a message encoded for the wire already (one call for every client).
+    void sendEncoded(const QByteArray& message);
     // Sends the answer to the request last handed on (nothing: it gets none).
     void answer(const std::optional<QByteArray>& reply);
 

@@ -32,9 +32,11 @@ QString cannotShow(const Contact& contact)
         .arg(QString::number(contact.id), NoMatchWord);
 }
 
-QByteArray search(const requests::Search& request, ContactStore& store, qsizetype maxBytes)
+} // namespace
+
+QByteArray searchReply(const requests::Search& request, const SearchIndex::Matches& matches,
+                       ContactStore& store, qsizetype maxBytes)
 {
-    const SearchIndex::Matches matches = store.search(request.field, request.text);
     if (request.browse) {
         const std::optional<Contact> shown =
             request.browseId > 0 ? store.find(request.browseId) : std::nullopt;
@@ -55,6 +57,8 @@ QByteArray search(const requests::Search& request, ContactStore& store, qsizetyp
         return protocol::encode(replies::refused(ReadFailed));
     return replies::searchResult(*first, matches.ids, maxBytes);
 }
+
+namespace {
 
 QString save(const requests::Save& request, ContactStore& store)
 {
@@ -86,7 +90,7 @@ QByteArray contacts(const QString& message, ContactStore& contacts, qsizetype ma
 {
     const requests::ContactsRequest request = requests::parseContacts(message);
     if (const auto* s = std::get_if<requests::Search>(&request))
-        return search(*s, contacts, maxBytes);
+        return searchReply(*s, contacts.search(s->field, s->text), contacts, maxBytes);
     if (const auto* s = std::get_if<requests::Save>(&request))
         return protocol::encode(save(*s, contacts));
     return protocol::encode(replies::refused(std::get<requests::Refusal>(request).text));

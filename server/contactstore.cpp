@@ -2,6 +2,7 @@
 
 #include <QSet>
 #include <QVariant>
+#include <limits>
 
 namespace {
 
@@ -107,26 +108,34 @@ ContactStore::UpdateResult ContactStore::update(const Contact& contact)
 
 void ContactStore::index(const Contact& contact)
 {
-    SearchIndex& index = m_db.searchIndex();
-    if (index.isLoaded())
-        index.put(contact.id, indexFields(contact));
+    // Also while the index is loaded in slices: a contact put in before its slice is read
+    // again from the database, and one read before is replaced.
+    m_db.searchIndex().put(contact.id, indexFields(contact));
 }
 
-SearchIndex& ContactStore::loadedIndex()
+SearchIndex& ContactStore::indexLoadedBy(int rows)
 {
     SearchIndex& index = m_db.searchIndex();
     if (index.isLoaded())
         return index;
-    index.clear();
-    const bool read = forEach([&index](const Contact& c) { index.put(c.id, indexFields(c)); });
-    if (read)
+    // Grown one contact at a time, the index would be moved whole every time it doubles.
+    if (index.loadedUpTo() == 0)
+        index.reserve(count());
+    int read = 0;
+    const bool ok = forEachAfter(index.loadedUpTo(), [&](const Contact& c) {
+        index.put(c.id, indexFields(c));
+        index.setLoadedUpTo(c.id);
+        return ++read < rows;
+    });
+    if (ok && read < rows)
         index.setLoaded();
     return index;
 }
 
 SearchIndex::Matches ContactStore::search(requests::SearchField field, const QString& text)
 {
-    return loadedIndex().search(field, text);
+    SearchIndex* index = &indexLoadedBy(std::numeric_limits<int>::max());
+    return index->search(field, text);
 }
 
 std::optional<qint64> ContactStore::lookupBy(const QString& sql, const QString& value)

@@ -25,6 +25,11 @@ public:
     // The contacts whose field contains the text, ignoring case, in ID order. An empty
     // text matches every contact.
     SearchIndex::Matches search(requests::SearchField field, const QString& text);
+    // The search index, read from the database up to `rows` more contacts when it is not
+    // complete yet: a search of many contacts loads it a slice at a time, and searches
+    // once it is loaded.
+    SearchIndex& indexLoadedBy(int rows);
+    SearchIndex& searchIndex() { return m_db.searchIndex(); }
 
     // The contacts whose name begins with NoMatchWord (see nameReadsAsNoMatch), in ID
     // order; nothing when they cannot be read.
@@ -49,8 +54,6 @@ private:
     bool writeNumbers(const Contact& contact);
     // Keeps the search index in step with a written contact.
     void index(const Contact& contact);
-    // The search index, read from the database first when it is not complete.
-    SearchIndex& loadedIndex();
     std::optional<qint64> lookupBy(const QString& sql, const QString& value);
     // Every contact that meets the SQL condition (empty: all), in ID order, until the
     // visitor returns false.

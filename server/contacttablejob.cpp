@@ -10,9 +10,21 @@ ContactTableJob::ContactTableJob(ContactStore& contacts, CallLog& calls,
 {
 }
 
+namespace {
+
+// Whether a comes after b among the top callers.
+bool after(const ContactTableJob::Score& a, const ContactTableJob::Score& b)
+{
+    if (a.calls != b.calls)
+        return a.calls < b.calls;
+    return a.id > b.id;
+}
+
+} // namespace
+
 std::vector<ContactTableJob::Score>
 ContactTableJob::topCallers(const QHash<qint64, qint64>& known,
-                            const QHash<qint64, qint64>& unrecognised, int limit)
+                            const QHash<qint64, qint64>& unrecognised)
 {
     std::vector<Score> scores;
     scores.reserve(static_cast<size_t>(known.size() + unrecognised.size()));
@@ -24,28 +36,39 @@ ContactTableJob::topCallers(const QHash<qint64, qint64>& known,
         if (!known.contains(it.key()))
             scores.push_back({it.key(), it.value(), it.value()});
     }
-    const size_t keep = std::min(scores.size(), static_cast<size_t>(limit));
-    std::partial_sort(scores.begin(), scores.begin() + static_cast<std::ptrdiff_t>(keep),
-                      scores.end(), [](const Score& a, const Score& b) {
-                          if (a.calls != b.calls)
-                              return a.calls > b.calls;
-                          return a.id < b.id;
-                      });
-    scores.resize(keep);
+    std::make_heap(scores.begin(), scores.end(), after);
     return scores;
+}
+
+ContactTableJob::Score ContactTableJob::takeTop(std::vector<Score>& heap)
+{
+    std::pop_heap(heap.begin(), heap.end(), after);
+    const Score top = heap.back();
+    heap.pop_back();
+    return top;
+}
+
+void ContactTableJob::countSlice()
+{
+    const qint64 last = m_calls.countAfter(m_lastCall, CallsPerStep, m_known, m_unrecognised);
+    if (last > 0) {
+        m_lastCall = last;
+        return;
+    }
+    // The whole log, or as much as could be read, as the contacts went without.
+    m_counted = true;
+    if (m_topOnly) {
+        m_top = topCallers(m_known, m_unrecognised);
+        m_known.clear();
+        m_unrecognised.clear();
+    }
 }
 
 bool ContactTableJob::step()
 {
     if (!m_counted) {
-        m_counted = true;
-        m_known = m_calls.countsByContact();
-        m_unrecognised = m_calls.unrecognisedCountsByContact();
-        if (m_topOnly) {
-            m_top = topCallers(m_known, m_unrecognised, m_wanted);
-            m_known.clear();
-            m_unrecognised.clear();
-        }
+        countSlice();
+        return false;
     }
     return m_topOnly ? addTopCallers() : addContacts();
 }
@@ -59,16 +82,17 @@ bool ContactTableJob::addTopCallers()
 {
     const qsizetype start = m_reply.size();
     for (int n = 0; n < RowsPerStep && m_reply.size() - start < SliceBytes; ++n) {
-        if (m_nextTop >= m_top.size())
+        if (m_top.empty() || m_taken >= m_wanted)
             return true;
-        const Score& score = m_top[m_nextTop++];
+        const Score score = takeTop(m_top);
+        ++m_taken;
         // A contact removed since its calls were counted is left out.
         if (const std::optional<Contact> c = m_contacts.find(score.id)) {
             if (!add(*c, score.calls, score.unrecognised))
                 return true;
         }
     }
-    return m_nextTop >= m_top.size();
+    return m_top.empty() || m_taken >= m_wanted;
 }
 
 bool ContactTableJob::addContacts()

@@ -9,9 +9,9 @@
 #include <QHash>
 #include <vector>
 
-// "STATS:TOPS" and "STATS:CNTS": the first step counts every contact's calls; then the
-// contacts are read and added a slice at a time, in ID order for the contact list and by
-// their calls, most first, for the top callers.
+// "STATS:TOPS" and "STATS:CNTS": the first steps count every contact's calls, a slice of
+// the call log each; then the contacts are read and added a slice at a time, in ID order
+// for the contact list and by their calls, most first, for the top callers.
 class ContactTableJob final : public ReplyJob {
 public:
     ContactTableJob(ContactStore& contacts, CallLog& calls, const requests::StatsRequest& request,
@@ -28,10 +28,12 @@ public:
         qint64 calls = 0;
         qint64 unrecognised = 0;
     };
-    // The contacts with at least one call, most calls first (the lower ID first among
-    // equals); at most `limit`.
+    // The contacts with at least one call, as a heap whose front is the contact with the
+    // most calls (the lower ID first among equals): taken off it a slice at a time, they
+    // come in order without the whole list being sorted at once.
     static std::vector<Score> topCallers(const QHash<qint64, qint64>& known,
-                                         const QHash<qint64, qint64>& unrecognised, int limit);
+                                         const QHash<qint64, qint64>& unrecognised);
+    static Score takeTop(std::vector<Score>& heap);
 
 private:
     bool addTopCallers();
@@ -44,10 +46,14 @@ private:
     bool m_topOnly;
     int m_wanted;
     StatsReply m_reply;
+    static constexpr int CallsPerStep = 8 * RowsPerStep;
+    void countSlice();
+
     bool m_counted = false;
+    qint64 m_lastCall = 0; // the last call counted
     QHash<qint64, qint64> m_known;
     QHash<qint64, qint64> m_unrecognised;
-    std::vector<Score> m_top;
-    size_t m_nextTop = 0;
-    qint64 m_lastId = 0; // the last contact of the list read so far
+    std::vector<Score> m_top; // a heap, see topCallers
+    int m_taken = 0;          // taken off it
+    qint64 m_lastId = 0;      // the last contact of the list read so far
 };

@@ -4,6 +4,7 @@
 #include "controlchannel.h"
 #include "database.h"
 #include "demodata.h"
+#include "filelimit.h"
 #include "namecheck.h"
 #include "server.h"
 #include "serverlog.h"
@@ -74,7 +75,23 @@ int serve(const ServerOptions& options)
         }
     }
 
-    Server server(db, options.config);
+    // Every client holds a file descriptor: as many clients as asked for, as far as the
+    // open-file limit goes.
+    ServerConfig config = options.config;
+    const long long files = filelimit::raiseToHard();
+    config.maxClients = filelimit::clientsWithin(options.config.maxClients, files);
+    const QString fileLimit = files < 0 ? QStringLiteral("no open-file limit")
+                                        : QStringLiteral("open-file limit %1").arg(files);
+    if (config.maxClients < options.config.maxClients)
+        serverlog::write(QStringLiteral("Clients: at most %1 of the %2 asked for (%3).")
+                             .arg(config.maxClients)
+                             .arg(options.config.maxClients)
+                             .arg(fileLimit));
+    else
+        serverlog::write(
+            QStringLiteral("Clients: at most %1 (%2).").arg(config.maxClients).arg(fileLimit));
+
+    Server server(db, config);
     namecheck::logNoMatchNames(server.contacts());
     QString error;
     if (!server.start(&error)) {
@@ -118,6 +135,9 @@ QByteArray takePasswordFromEnvironment()
 int main(int argc, char* argv[])
 {
     const QByteArray passwordVariable = takePasswordFromEnvironment();
+    // Qt's own event loop rather than GLib's: that one keeps the sockets it watches in a
+    // list, so that each write to one of thousands of clients would walk all of them.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillora-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));

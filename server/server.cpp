@@ -239,10 +239,12 @@ Server::Announcement Server::announceCall(const QString& number, const QDateTime
                                 result.caller ? std::optional(result.caller->id) : std::nullopt);
     if (!result.logged)
         serverlog::write(QStringLiteral("Could not log the call: %1").arg(m_db.errorText()));
-    const QString message = replies::call(at, result.number, result.caller);
+    // Encoded once and shared by every client's queue; each client's writer paces its own
+    // copy, so a slow one holds up no other.
+    const QByteArray message = protocol::encode(replies::call(at, result.number, result.caller));
     for (ClientSession* session : std::as_const(m_sessions)) {
         if (session->isOpen() && session->isAuthenticated()) {
-            session->send(message);
+            session->sendEncoded(message);
             ++result.clients;
         }
     }

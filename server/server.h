@@ -48,6 +48,8 @@ public:
     int authenticatedCount() const;
     // Bytes waiting to be sent to all clients together.
     qsizetype queuedBytes() const;
+    // Replies that take more than one step, in the making.
+    int repliesInTheMaking() const { return int(m_building.size()); }
     // Replies in the making that wait until some of those bytes have left.
     int repliesWaitingForRoom() const { return m_waitingForRoom ? int(m_building.size()) : 0; }
     // Whether a reply of which `built` bytes are made may grow by another step while

@@ -9,6 +9,9 @@
 // Everything a running server is told at start: where it listens, its password and its
 // limits. The defaults are the shipped behaviour; tests shorten the times.
 struct ServerConfig {
+    static constexpr int DefaultMaxClients = 2000;
+    static constexpr int MostClients = 1000000; // what --max-clients takes at most
+
     QHostAddress address = QHostAddress::LocalHost;
     quint16 port = 6996; // 0: any free port
     QString password;    // empty: no password is asked for
@@ -26,10 +29,10 @@ struct ServerConfig {
         pingIntervalMs = milliseconds;
         silenceLimitMs = MissedProbesLimit * milliseconds;
     }
-    int messageGapMs = 25;      // at least this between two messages to one client
-    int quietMs = 10;           // a held inbound message is complete after this
-    int maxClients = 64;        // authenticated
-    int maxUnauthenticated = 8; // connected, password not sent yet
+    int messageGapMs = 25;              // at least this between two messages to one client
+    int quietMs = 10;                   // a held inbound message is complete after this
+    int maxClients = DefaultMaxClients; // authenticated
+    int maxUnauthenticated = 8;         // connected, password not sent yet
 
     qsizetype maxMessageBytes = 64 * 1024;        // inbound
     qsizetype maxPendingBytes = 32 * 1024 * 1024; // outbound, per client

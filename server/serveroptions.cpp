@@ -13,10 +13,15 @@ constexpr int MaxSeconds = 24 * 3600;
 
 // The options a configuration file may set, by their long names. The password is not one
 // of them: such files tend to be readable by more users than the password may be.
-const QStringList FileKeys = {
-    QStringLiteral("listen"),         QStringLiteral("port"),          QStringLiteral("db"),
-    QStringLiteral("password-file"),  QStringLiteral("ping-interval"), QStringLiteral("control"),
-    QStringLiteral("simulate-calls"), QStringLiteral("demo")};
+const QStringList FileKeys = {QStringLiteral("listen"),
+                              QStringLiteral("port"),
+                              QStringLiteral("db"),
+                              QStringLiteral("password-file"),
+                              QStringLiteral("ping-interval"),
+                              QStringLiteral("control"),
+                              QStringLiteral("simulate-calls"),
+                              QStringLiteral("demo"),
+                              QStringLiteral("max-clients")};
 
 bool parseNumber(const QString& text, int min, int max, int* value)
 {
@@ -42,6 +47,11 @@ QString valueProblem(const QString& option, const QString& value)
         return QStringLiteral("\"%1\" is not a number of seconds from 1 to %2.")
             .arg(value)
             .arg(MaxSeconds);
+    if (option == QLatin1String("max-clients") &&
+        !parseNumber(value, 1, ServerConfig::MostClients, &unused))
+        return QStringLiteral("\"%1\" is not a number of clients from 1 to %2.")
+            .arg(value)
+            .arg(ServerConfig::MostClients);
     return QString();
 }
 
@@ -94,6 +104,12 @@ void describeOptions(QCommandLineParser& parser)
          QStringLiteral("Send each client a keep-alive probe every SECONDS (default 30); a "
                         "client silent for three of them is dropped."),
          QStringLiteral("SECONDS"), QStringLiteral("30")},
+        {QStringLiteral("max-clients"),
+         QStringLiteral("Let at most N clients in at once (default %1). The server raises its "
+                        "open-file limit as far as it may and lets in fewer when that limit "
+                        "holds no more, and logs how many.")
+             .arg(ServerConfig::DefaultMaxClients),
+         QStringLiteral("N"), QString::number(ServerConfig::DefaultMaxClients)},
     });
     parser.addPositionalArgument(QStringLiteral("ring"),
                                  QStringLiteral("ring NUMBER: announce a call and exit."),
@@ -192,7 +208,7 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
 
     // The file's values were checked line by line; one that is wrong here came from the
     // command line.
-    for (const char* name : {"listen", "port", "ping-interval", "simulate-calls"}) {
+    for (const char* name : {"listen", "port", "ping-interval", "simulate-calls", "max-clients"}) {
         const QString option = QLatin1String(name);
         if (!parser.isSet(option) && parser.value(option).isEmpty())
             continue; // not given, and no default
@@ -205,6 +221,7 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
     config.port = static_cast<quint16>(parser.value(QStringLiteral("port")).trimmed().toInt());
     config.setPingInterval(parser.value(QStringLiteral("ping-interval")).trimmed().toInt() * 1000);
     config.controlName = parser.value(QStringLiteral("control"));
+    config.maxClients = parser.value(QStringLiteral("max-clients")).trimmed().toInt();
     options.databasePath = parser.value(QStringLiteral("db"));
     options.demo = parser.isSet(QStringLiteral("demo"));
     if (parser.isSet(QStringLiteral("simulate-calls")))

@@ -9,6 +9,7 @@
 //   quillora-server [--config FILE] [--listen ADDR] [--port N] [--db FILE]
 //                   [--password-file FILE | --password TEXT] [--demo]
 //                   [--simulate-calls SECONDS] [--control NAME] [--ping-interval SECONDS]
+//                   [--max-clients N]
 //   quillora-server ring [--config FILE] [--port N | --control NAME] NUMBER
 // The configuration file sets the same options as `key = value` lines (see configfile.h),
 // all but the password; what the command line gives wins. The password comes one way only:

@@ -2,6 +2,7 @@
 
 #include "calllistjob.h"
 #include "contacttablejob.h"
+#include "searchjob.h"
 #include "session/protocol.h"
 
 namespace answers {
@@ -19,8 +20,14 @@ std::unique_ptr<ReplyJob> begin(const QString& message, ContactStore& contacts, 
             return std::make_unique<CallListJob>(calls, *request, maxBytes);
         return std::make_unique<ContactTableJob>(contacts, calls, *request, maxBytes);
     }
-    case protocol::Kind::Contacts:
+    case protocol::Kind::Contacts: {
+        // A search may look through every contact: it is made in slices. Saves and
+        // malformed requests are answered at once.
+        const requests::ContactsRequest request = requests::parseContacts(message);
+        if (const auto* search = std::get_if<requests::Search>(&request))
+            return std::make_unique<SearchJob>(contacts, *search, maxBytes);
         return std::make_unique<ReadyReply>(answers::contacts(message, contacts, maxBytes));
+    }
     default:
         return nullptr;
     }

@@ -27,6 +27,10 @@ public:
 
 private:
     qsizetype headSize(qsizetype records) const;
+    // Room kept before the records for the longest head, so that take() writes the head in
+    // front of them rather than copying megabytes behind it.
+    static constexpr qsizetype HeadRoom = 40;
+    static constexpr qsizetype LargeBytes = 1024 * 1024;
 
     requests::StatsKind m_kind;
     qsizetype m_headWithoutCount; // the head's length but for the digits of the count

@@ -9,6 +9,7 @@
 #include "session/protocol.h"
 #include "wireclient.h"
 
+#include <QLocalSocket>
 #include <QTcpServer>
 
 namespace {
@@ -171,9 +172,13 @@ private slots:
     }
 
     // 8 connections may wait to send the password: a 9th makes the one that has waited
-    // longest close. 64 clients may be in: a 65th is turned away before the greeting.
+    // longest close. --max-clients clients may be in (2,000 unless told): one more is turned
+    // away before the greeting, and one that connected while there was room is dropped
+    // after its password when others have filled the server meanwhile.
     void connectionsAndClients()
     {
+        QCOMPARE(m_config.maxClients, 2000);
+        m_config.maxClients = 3;
         start();
         QCOMPARE(m_config.maxUnauthenticated, 8);
         std::vector<std::unique_ptr<WireClient>> waiting;
@@ -186,16 +191,63 @@ private slots:
             QVERIFY(!waiting[i]->gone());
         waiting.clear();
 
-        QCOMPARE(m_config.maxClients, 64);
         std::vector<std::unique_ptr<WireClient>> in;
-        for (int i = 0; i < 64; ++i) {
+        for (int i = 0; i < 3; ++i) {
             in.push_back(logIn());
             QVERIFY(in.back());
         }
         WireClient refused(m_server->port());
         QVERIFY(QTest::qWaitFor([&] { return refused.gone(); }));
         QVERIFY(refused.reads.isEmpty());
-        QCOMPARE(m_server->authenticatedCount(), 64);
+        QCOMPARE(m_server->authenticatedCount(), 3);
+
+        in.pop_back();
+        QVERIFY(QTest::qWaitFor([&] { return m_server->authenticatedCount() == 2; }));
+        WireClient first(m_server->port());
+        WireClient second(m_server->port());
+        QVERIFY(!first.next("Welcome").isEmpty() && !second.next("Welcome").isEmpty());
+        first.write(Password);
+        second.write(Password);
+        QVERIFY(QTest::qWaitFor([&] { return first.gone() != second.gone(); }));
+        QCOMPARE(m_server->authenticatedCount(), 3);
+        QVERIFY(!in.front()->gone());
+    }
+
+    // A search of every contact with the search index still to be read, and the list of
+    // every contact, are built a slice per turn of the event loop: meanwhile a call reaches
+    // the other clients through the control socket and another client's small request is
+    // answered, and the big replies are the bytes of the same replies built at once.
+    void callsAndSmallRequestsGoOnDuringBigReplies()
+    {
+        QVERIFY(bulkfill::addContacts(m_f->db, requests::MaxCount));
+        const QByteArray search = protocol::encode(ask("CNTAC:SEAR;ALLF;"));
+        const QByteArray list = protocol::encode(ask("STATS:CNTS;00"));
+        m_f->db.searchIndex().clear(); // as a server that has just started
+        start();
+        auto puller = logIn();
+        auto other = logIn();
+        QVERIFY(puller && other);
+        const struct {
+            const char* request;
+            QByteArray reply;
+        } cases[] = {{"CNTAC:SEAR;ALLF;", search}, {"STATS:CNTS;00", list}};
+        for (const auto& c : cases) {
+            puller->write(c.request);
+            QVERIFY(QTest::qWaitFor([&] { return m_server->repliesInTheMaking() == 1; }));
+            QLocalSocket control;
+            control.connectToServer(m_server->controlName());
+            control.write("RING 555-0100\n");
+            QVERIFY(!other->next("CALL_:").isEmpty());
+            QCOMPARE(m_server->repliesInTheMaking(), 1);
+            other->write("STATS:LAST;1");
+            QVERIFY(other->next("STATS:").startsWith("STATS:LAST;1#03"));
+            QCOMPARE(m_server->repliesInTheMaking(), 1);
+            QCOMPARE(puller->whole(c.reply.left(11), c.reply.size()).left(c.reply.size()), c.reply);
+        }
+        // The puller had the calls too, each at once, before its reply.
+        QCOMPARE(std::count_if(puller->reads.begin(), puller->reads.end(),
+                               [](const QByteArray& read) { return read.startsWith("CALL_:"); }),
+                 2);
     }
 
     // 32 MiB may wait to be sent to a client, counting what is queued and what its socket

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -178,6 +179,7 @@ private slots:
                                          "ping-interval = 45\r\n"
                                          "control = /run/quillora/control\r\n"
                                          "simulate-calls = 20\r\n"
+                                         "max-clients = 500\r\n"
                                          "demo = true\r\n",
                                          0644);
         ServerOptions options = parse({"--config", config});
@@ -188,11 +190,14 @@ private slots:
         QCOMPARE(options.config.pingIntervalMs, 45000);
         QCOMPARE(options.config.controlName, "/run/quillora/control");
         QCOMPARE(options.simulateSeconds, 20);
+        QCOMPARE(options.config.maxClients, 500);
         QVERIFY(options.demo);
         QVERIFY(options.config.password.isEmpty());
 
-        options = parse({"--port", "7002", "--config", config, "--control=other", "--db", "a"});
+        options = parse({"--port", "7002", "--config", config, "--control=other", "--db", "a",
+                         "--max-clients", "1"});
         QCOMPARE(options.config.port, 7002);
+        QCOMPARE(options.config.maxClients, 1);
         QCOMPARE(options.config.controlName, "other");
         QCOMPARE(options.databasePath, "a");
         QCOMPARE(options.config.pingIntervalMs, 45000);
@@ -206,6 +211,7 @@ private slots:
         options = parse({"--config", config});
         QVERIFY(!options.demo);
         QCOMPARE(options.config.port, 7003);
+        QCOMPARE(options.config.maxClients, 2000);
     }
 
     void configFileErrors_data()
@@ -216,6 +222,9 @@ private slots:
                                   << ", line 3: port: \"70000\" is not a port from 0 to 65535.";
         QTest::newRow("bad demo") << QByteArray("demo = yes")
                                   << ", line 1: demo: \"yes\" is neither true nor false.";
+        QTest::newRow("bad max-clients")
+            << QByteArray("max-clients = 0")
+            << ", line 1: max-clients: \"0\" is not a number of clients from 1 to 1000000.";
         QTest::newRow("no value") << QByteArray("# x\ndb =   \n") << ", line 2: db has no value.";
         QTest::newRow("unknown key") << QByteArray("prot = 1") << ", line 1: unknown key \"prot\"";
         QTest::newRow("password") << QByteArray("password = Quill pass 77")
@@ -246,6 +255,8 @@ private slots:
         }
         // A command-line value that is wrong is the command line's error.
         QCOMPARE(parse({"--port", "x"}).errorText, "--port: \"x\" is not a port from 0 to 65535.");
+        QCOMPARE(parse({"--max-clients", "1000001"}).errorText,
+                 "--max-clients: \"1000001\" is not a number of clients from 1 to 1000000.");
     }
 
     // The program with the password in a file that its configuration file names: a client
@@ -253,6 +264,37 @@ private slots:
     // prints. The control socket at an absolute path is found by ring through the same
     // file, and taken over after a kill by a server that has the password from the
     // environment, which it clears.
+    // The program raises its open-file limit to the hard limit, lets in as many clients as
+    // that leaves room for beside 64 other files, and logs how many.
+    void programFitsClientsToTheFileLimit_data()
+    {
+        QTest::addColumn<QString>("maxClients");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("room") << "200"
+                              << "Clients: at most 200 (open-file limit 300).";
+        QTest::newRow("no room") << "500"
+                                 << "Clients: at most 236 of the 500 asked for (open-file limit "
+                                    "300).";
+    }
+    void programFitsClientsToTheFileLimit()
+    {
+        QFETCH(QString, maxClients);
+        QFETCH(QString, line);
+        QProcess server;
+        server.setChildProcessModifier([] {
+            const rlimit limit{100, 300};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        QString output;
+        QVERIFY2(run(server,
+                     {"--port", "0", "--db", path("limit.sqlite"), "--max-clients", maxClients},
+                     &output) != 0,
+                 qPrintable(output));
+        server.terminate();
+        QVERIFY(server.waitForFinished());
+        QVERIFY2(output.contains(line), qPrintable(output));
+    }
+
     void programKeepsThePasswordOutOfSight()
     {
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("run")));
