@@ -25,7 +25,7 @@ bool CallLog::readNewest(QList<replies::CallRow>& rows, int count, bool unknownO
                                      : QStringLiteral("SELECT calls.id, calls.at, calls.number,"
                                                       " contacts.name FROM calls"
                                                       " LEFT JOIN contacts ON contacts.id ="
-                                                      " calls.contact_id WHERE 1");
+                                                      " calls.contact_id WHERE 1 = 1");
     QSqlQuery& query = m_db.statement(
         from + condition + QStringLiteral(" ORDER BY calls.at DESC, calls.id DESC LIMIT ?"));
     if (!m_db.exec(query, values << count))
@@ -75,7 +75,7 @@ qint64 CallLog::countAfter(qint64 afterId, int limit, QHash<qint64, qint64>& kno
                            QHash<qint64, qint64>& unrecognised)
 {
     QSqlQuery& end = m_db.statement(QStringLiteral(
-        "SELECT max(id) FROM (SELECT id FROM calls WHERE id > ? ORDER BY id LIMIT ?)"));
+        "SELECT max(id) FROM (SELECT id FROM calls WHERE id > ? ORDER BY id LIMIT ?) AS slice"));
     if (!m_db.exec(end, {afterId, limit}))
         return -1;
     const qint64 last = end.next() ? end.value(0).toLongLong() : 0; // NULL: none
@@ -92,7 +92,7 @@ qint64 CallLog::countAfter(qint64 afterId, int limit, QHash<qint64, qint64>& kno
                                  "  FROM calls JOIN contact_numbers AS numbers"
                                  "  ON numbers.digits = calls.digits"
                                  "  WHERE calls.id > ? AND calls.id <= ?"
-                                 "  AND calls.contact_id IS NULL AND calls.digits <> '')"
+                                 "  AND calls.contact_id IS NULL AND calls.digits <> '') AS matched"
                                  " GROUP BY contact_id"),
                   afterId, last, unrecognised);
     return counted ? last : -1;

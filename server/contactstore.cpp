@@ -75,11 +75,12 @@ std::optional<qint64> ContactStore::insert(const Contact& contact)
     const bool ok = m_db.transaction([&] {
         QSqlQuery& query = m_db.statement(QStringLiteral(
             "INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax)"
-            " VALUES (?, ?, ?, ?, ?, ?)"));
+            " VALUES (?, ?, ?, ?, ?, ?) RETURNING id"));
         if (!m_db.exec(query, fieldValues(contact)))
             return false;
-        stored.id = query.lastInsertId().toLongLong();
-        return stored.id > 0 && writeNumbers(stored);
+        stored.id = query.next() ? query.value(0).toLongLong() : 0;
+        query.finish();
+        return stored.id > 0 && writeNumbers(stored) && m_db.tellContactsChanged();
     });
     if (!ok)
         return std::nullopt;
@@ -97,7 +98,7 @@ ContactStore::UpdateResult ContactStore::update(const Contact& contact)
         if (!m_db.exec(query, fieldValues(contact) << contact.id))
             return false;
         found = query.numRowsAffected() == 1;
-        return found && writeNumbers(contact);
+        return found && writeNumbers(contact) && m_db.tellContactsChanged();
     });
     if (ok) {
         index(contact);
@@ -192,8 +193,9 @@ qint64 ContactStore::numberCount()
 
 QString ContactStore::numberAt(qint64 index)
 {
-    QSqlQuery& query = m_db.statement(
-        QStringLiteral("SELECT number FROM contact_numbers ORDER BY rowid LIMIT 1 OFFSET ?"));
+    QSqlQuery& query =
+        m_db.statement(QStringLiteral("SELECT number FROM contact_numbers ORDER BY ") +
+                       m_db.numbersStoredOrder() + QStringLiteral(" LIMIT 1 OFFSET ?"));
     QString number;
     if (m_db.exec(query, {index}) && query.next())
         number = query.value(0).toString();
@@ -229,9 +231,9 @@ bool ContactStore::forEachAfter(qint64 id, const std::function<bool(const Contac
 QList<Contact> ContactStore::withNoMatchNames()
 {
     QList<Contact> found;
-    // GLOB compares case-sensitively, as nameReadsAsNoMatch does.
-    forEachWhere(QStringLiteral(" WHERE name GLOB ?"), {NoMatchWord + QLatin1Char('*')},
-                 [&found](const Contact& c) {
+    // Compared case-sensitively, as nameReadsAsNoMatch does.
+    forEachWhere(QStringLiteral(" WHERE substr(name, 1, ?) = ?"),
+                 {int(NoMatchWord.size()), NoMatchWord}, [&found](const Contact& c) {
                      found.append(c);
                      return true;
                  });

@@ -7,33 +7,9 @@
 #include <QStandardPaths>
 #include <QVariant>
 
-namespace {
+#include "schema.h"
 
-// Version 1 of the file's tables. contact_numbers holds each contact's phone numbers,
-// as stored and as digits only, for looking up calls.
-const char* const Schema[] = {
-    "CREATE TABLE IF NOT EXISTS contacts ("
-    " id INTEGER PRIMARY KEY,"
-    " name TEXT NOT NULL DEFAULT '', home TEXT NOT NULL DEFAULT '',"
-    " mobile TEXT NOT NULL DEFAULT '', email TEXT NOT NULL DEFAULT '',"
-    " business_phone TEXT NOT NULL DEFAULT '', business_fax TEXT NOT NULL DEFAULT '')",
-    "CREATE TABLE IF NOT EXISTS contact_numbers ("
-    " contact_id INTEGER NOT NULL REFERENCES contacts(id) ON DELETE CASCADE,"
-    " number TEXT NOT NULL, digits TEXT NOT NULL)",
-    "CREATE INDEX IF NOT EXISTS contact_numbers_by_number ON contact_numbers(number)",
-    "CREATE INDEX IF NOT EXISTS contact_numbers_by_digits ON contact_numbers(digits)",
-    "CREATE INDEX IF NOT EXISTS contact_numbers_by_contact ON contact_numbers(contact_id)",
-    "CREATE TABLE IF NOT EXISTS calls ("
-    " id INTEGER PRIMARY KEY,"
-    " at INTEGER NOT NULL,"
-    " number TEXT NOT NULL, digits TEXT NOT NULL,"
-    " contact_id INTEGER REFERENCES contacts(id) ON DELETE SET NULL)",
-    "CREATE INDEX IF NOT EXISTS calls_by_time ON calls(at)",
-    "CREATE INDEX IF NOT EXISTS calls_by_contact ON calls(contact_id)",
-    "CREATE INDEX IF NOT EXISTS calls_unknown_by_digits ON calls(digits)"
-    " WHERE contact_id IS NULL",
-    "PRAGMA user_version = 1",
-};
+namespace {
 
 QString nextConnectionName()
 {
@@ -47,6 +23,7 @@ Database::Database() : m_connection(nextConnectionName()) {}
 
 Database::~Database()
 {
+    m_notifications.reset();
     m_statements.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -68,9 +45,19 @@ QString Database::defaultPath()
     return QDir(folder).filePath(QStringLiteral("Quillora/quillora-server.sqlite"));
 }
 
-bool Database::open(const QString& path)
+bool Database::open(const QString& location, const QString& password)
 {
-    m_path = path;
+    m_path = location;
+    if (!StoreLocation::parse(location, &m_location, &m_error))
+        return false;
+    m_open =
+        m_location.kind == StoreLocation::Kind::SQLite ? openSqlite() : openPostgreSql(password);
+    return m_open;
+}
+
+bool Database::openSqlite()
+{
+    const QString& path = m_path;
     const QFileInfo info(path);
     if (!QDir().mkpath(info.absolutePath())) {
         m_error = QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath());
@@ -93,11 +80,50 @@ bool Database::open(const QString& path)
     }
     // In WAL mode NORMAL keeps every committed transaction when the process is killed;
     // only a power loss could cost the last ones, never the file's integrity.
-    if (!pragma(QStringLiteral("PRAGMA synchronous = NORMAL")) ||
-        !pragma(QStringLiteral("PRAGMA foreign_keys = ON")) ||
-        !pragma(QStringLiteral("PRAGMA cache_size = -65536")) || !createSchema())
+    return pragma(QStringLiteral("PRAGMA synchronous = NORMAL")) &&
+           pragma(QStringLiteral("PRAGMA foreign_keys = ON")) &&
+           pragma(QStringLiteral("PRAGMA cache_size = -65536")) && createSchema(schema::sqlite());
+}
+
+bool Database::openPostgreSql(const QString& password)
+{
+    const QString driver = QStringLiteral("QPSQL");
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        m_error = QStringLiteral("Qt's PostgreSQL driver (QPSQL) is not installed; on Debian it "
+                                 "comes with the package libqt6sql6-psql.");
         return false;
-    m_open = true;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(driver, m_connection);
+    db.setHostName(m_location.host);
+    db.setPort(m_location.port);
+    db.setDatabaseName(m_location.database);
+    if (!m_location.user.isEmpty())
+        db.setUserName(m_location.user);
+    if (!password.isEmpty())
+        db.setPassword(password);
+    db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=quillora-server"));
+    const bool opened = db.open();
+    db.setPassword(QString()); // kept no longer than needed
+    if (!opened) {
+        m_error = QStringLiteral("Cannot open %1: %2")
+                      .arg(m_location.display(), db.lastError().text().trimmed());
+        return false;
+    }
+    // Not "relation already exists, skipping" for every table on every start.
+    if (!execute(QStringLiteral("SET client_min_messages = warning")) ||
+        !createSchema(schema::postgresql()))
+        return false;
+    QSqlQuery& backend = statement(QStringLiteral("SELECT pg_backend_pid()"));
+    if (!exec(backend) || !backend.next())
+        return false;
+    const qint64 pid = backend.value(0).toLongLong();
+    backend.finish();
+    m_notifications = std::make_unique<StoreNotifications>();
+    m_notifications->contactsChanged = [this] { m_index.clear(); };
+    if (!m_notifications->listen(db.driver(), pid, &m_error)) {
+        m_notifications.reset();
+        return false;
+    }
     return true;
 }
 
@@ -112,12 +138,12 @@ bool Database::pragma(const QString& sql, QString* value)
     return true;
 }
 
-bool Database::createSchema()
+bool Database::createSchema(const QStringList& statements)
 {
-    return transaction([this] {
-        for (const char* sql : Schema) {
+    return transaction([&] {
+        for (const QString& sql : statements) {
             QSqlQuery query(QSqlDatabase::database(m_connection, false));
-            if (!query.prepare(QString::fromLatin1(sql)) || !query.exec()) {
+            if (!query.exec(sql)) {
                 fail(QStringLiteral("Cannot create the tables"), query);
                 return false;
             }
@@ -143,7 +169,18 @@ bool Database::exec(QSqlQuery& query, const QVariantList& values)
 {
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values[i]);
+    if (m_notifications)
+        m_notifications->checkSoon();
     if (query.exec())
+        return true;
+    fail(QStringLiteral("Database statement failed"), query);
+    return false;
+}
+
+bool Database::execute(const QString& sql)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (query.exec(sql))
         return true;
     fail(QStringLiteral("Database statement failed"), query);
     return false;
@@ -162,6 +199,8 @@ bool Database::transaction(const std::function<bool()>& work)
     ++m_transactionDepth;
     const bool done = work();
     --m_transactionDepth;
+    if (m_notifications)
+        m_notifications->checkSoon();
     if (done && db.commit())
         return true;
     if (m_error.isEmpty())
@@ -173,6 +212,9 @@ bool Database::transaction(const std::function<bool()>& work)
 
 SearchIndex& Database::searchIndex()
 {
+    // PostgreSQL: the other servers' notifications clear it.
+    if (m_location.kind != StoreLocation::Kind::SQLite)
+        return m_index;
     // Another process's commit changes the data version; this connection's own do not.
     QSqlQuery& query = statement(QStringLiteral("PRAGMA data_version"));
     if (exec(query) && query.next()) {
@@ -188,4 +230,44 @@ SearchIndex& Database::searchIndex()
 void Database::fail(const QString& what, const QSqlQuery& query)
 {
     m_error = what + QStringLiteral(": ") + query.lastError().text();
+}
+
+QString Database::numbersStoredOrder() const
+{
+    return m_location.kind == StoreLocation::Kind::SQLite ? QStringLiteral("rowid")
+                                                          : QStringLiteral("id");
+}
+
+bool Database::notify(const char* channel, const QString& payload)
+{
+    if (!m_notifications)
+        return true;
+    QSqlQuery& query = statement(QStringLiteral("SELECT pg_notify(?, ?)"));
+    const bool sent = exec(query, {QString::fromLatin1(channel), text(payload)});
+    query.finish();
+    return sent;
+}
+
+bool Database::tellContactsChanged()
+{
+    return !m_notifications ||
+           notify(StoreNotifications::ContactsChannel, m_notifications->contactsPayload());
+}
+
+bool Database::tellCallRung(const QDateTime& at, const QString& number)
+{
+    if (!m_notifications)
+        return true;
+    const QString payload = m_notifications->callPayload(at, number);
+    // Too long for a notification: logged, and announced by this server alone.
+    if (payload.toUtf8().size() >= StoreNotifications::MaxPayloadBytes)
+        return true;
+    return notify(StoreNotifications::CallsChannel, payload);
+}
+
+void Database::setCallListener(
+    std::function<void(const QDateTime& at, const QString& number)> listener)
+{
+    if (m_notifications)
+        m_notifications->callRung = std::move(listener);
 }

@@ -1,17 +1,22 @@
 #pragma once
 
 #include "searchindex.h"
+#include "storelocation.h"
+#include "storenotifications.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 
-// The server's SQLite file: contacts, their numbers and the call log. WAL journal,
-// prepared statements only (every statement is prepared once and reused), and every
-// change that touches more than one row inside one transaction, so the file stays whole
-// whenever the server is killed.
+// The server's data: contacts, their numbers and the call log, in an SQLite file (WAL
+// journal) or a PostgreSQL database that several servers may share. Prepared statements
+// only (every statement is prepared once and reused), and every change that touches more
+// than one row inside one transaction, so the data stays whole whenever the server is
+// killed. The statements are written so that both databases understand them; where the
+// two differ, the difference stays in here.
 class Database final {
 public:
     Database();
@@ -19,9 +24,11 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    // Opens (creating if needed) the file and its tables. False with errorText() set
-    // when the file cannot be used.
-    bool open(const QString& path);
+    // Opens (creating if needed) the file or database named as --db names it (see
+    // StoreLocation) and its tables; the password is for PostgreSQL only (empty: libpq's
+    // own ways). False with errorText() set when it cannot be used.
+    bool open(const QString& location, const QString& password = QString());
+    StoreLocation::Kind kind() const { return m_location.kind; }
     bool isOpen() const { return m_open; }
     QString path() const { return m_path; }
     QString errorText() const { return m_error; }
@@ -34,6 +41,10 @@ public:
     // errorText() set) when it fails.
     bool exec(QSqlQuery& query, const QVariantList& values = {});
 
+    // Runs a statement once, unprepared, as statements that cannot be prepared (such as
+    // PostgreSQL's DDL) need; false (with errorText() set) when it fails.
+    bool execute(const QString& sql);
+
     // Runs work inside one transaction: committed when it returns true, rolled back
     // when it returns false or the commit fails. Called inside another transaction's
     // work, it just runs the work as part of that transaction.
@@ -45,19 +56,34 @@ public:
 
     // The contact search's in-memory index, shared by everything that uses this
     // database. Emptied when a transaction is rolled back or another process has
-    // changed the file, so it is rebuilt before the next search.
+    // changed the contacts, so it is rebuilt before the next search.
     SearchIndex& searchIndex();
+
+    // The column that orders contact_numbers as they were stored.
+    QString numbersStoredOrder() const;
+
+    // For other servers on the same PostgreSQL database (nothing to do for SQLite), called
+    // inside the transaction that writes the change: contacts changed, or a call rang.
+    bool tellContactsChanged();
+    bool tellCallRung(const QDateTime& at, const QString& number);
+    // Called for a call rung on another server, from the event loop.
+    void setCallListener(std::function<void(const QDateTime& at, const QString& number)> listener);
 
     // The default file: "quillora-server.sqlite" in the user's data folder.
     static QString defaultPath();
 
 private:
-    bool createSchema();
+    bool openSqlite();
+    bool openPostgreSql(const QString& password);
+    bool notify(const char* channel, const QString& payload);
+    bool createSchema(const QStringList& statements);
     bool pragma(const QString& sql, QString* value = nullptr);
     void fail(const QString& what, const QSqlQuery& query);
 
     QString m_connection;
     QString m_path;
+    StoreLocation m_location;
+    std::unique_ptr<StoreNotifications> m_notifications; // PostgreSQL only
     QString m_error;
     bool m_open = false;
     int m_transactionDepth = 0;

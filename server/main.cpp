@@ -47,7 +47,7 @@ void quitOnSignals(QObject* context)
 int serve(const ServerOptions& options)
 {
     Database db;
-    if (!db.open(options.databasePath)) {
+    if (!db.open(options.databasePath, options.databasePassword)) {
         QTextStream(stderr) << "quillora-server: " << db.errorText() << Qt::endl;
         return 1;
     }
@@ -118,15 +118,15 @@ int serve(const ServerOptions& options)
 // The password from the environment, which is then cleared of it so that no process
 // started later inherits it. The value is overwritten in place as well: unsetting alone
 // would leave it in the memory that /proc/PID/environ shows.
-QByteArray takePasswordFromEnvironment()
+QByteArray takePasswordFromEnvironment(const char* variable)
 {
-    const QByteArray value = qgetenv(PasswordVariable);
-    const size_t prefix = std::strlen(PasswordVariable);
+    const QByteArray value = qgetenv(variable);
+    const size_t prefix = std::strlen(variable);
     for (char** entry = environ; entry && *entry; ++entry) {
-        if (std::strncmp(*entry, PasswordVariable, prefix) == 0 && (*entry)[prefix] == '=')
+        if (std::strncmp(*entry, variable, prefix) == 0 && (*entry)[prefix] == '=')
             std::memset(*entry + prefix + 1, 0, std::strlen(*entry + prefix + 1));
     }
-    qunsetenv(PasswordVariable);
+    qunsetenv(variable);
     return value;
 }
 
@@ -134,7 +134,8 @@ QByteArray takePasswordFromEnvironment()
 
 int main(int argc, char* argv[])
 {
-    const QByteArray passwordVariable = takePasswordFromEnvironment();
+    const QByteArray passwordVariable = takePasswordFromEnvironment(PasswordVariable);
+    const QByteArray dbPasswordVariable = takePasswordFromEnvironment(DbPasswordVariable);
     // Qt's own event loop rather than GLib's: that one keeps the sockets it watches in a
     // list, so that each write to one of thousands of clients would walk all of them.
     qputenv("QT_NO_GLIB", "1");
@@ -143,7 +144,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));
 
     const ServerOptions options =
-        parseServerOptions(QCoreApplication::arguments(), passwordVariable);
+        parseServerOptions(QCoreApplication::arguments(), passwordVariable, dbPasswordVariable);
     QTextStream out(stdout);
     QTextStream err(stderr);
     switch (options.mode) {

@@ -21,10 +21,14 @@ Server::Server(Database& db, const ServerConfig& config, QObject* parent)
     m_build.setSingleShot(true);
     m_build.setInterval(0);
     connect(&m_build, &QTimer::timeout, this, &Server::buildStep);
+    m_db.setCallListener([this](const QDateTime& at, const QString& number) {
+        announceCallFromElsewhere(number, at);
+    });
 }
 
 Server::~Server()
 {
+    m_db.setCallListener(nullptr);
     m_listener.close();
     m_building.clear();
     const QList<ClientSession*> sessions = m_sessions;
@@ -235,10 +239,30 @@ Server::Announcement Server::announceCall(const QString& number, const QDateTime
     Announcement result;
     result.number = number.trimmed();
     result.caller = m_contacts.lookup(result.number);
-    result.logged = m_calls.add(at, result.number,
-                                result.caller ? std::optional(result.caller->id) : std::nullopt);
+    // Logged and told to the other servers together: they hear of it only once it is stored.
+    result.logged = m_db.transaction([&] {
+        return m_calls.add(at, result.number,
+                           result.caller ? std::optional(result.caller->id) : std::nullopt) &&
+               m_db.tellCallRung(at, result.number);
+    });
     if (!result.logged)
         serverlog::write(QStringLiteral("Could not log the call: %1").arg(m_db.errorText()));
+    sendCall(at, result);
+    return result;
+}
+
+Server::Announcement Server::announceCallFromElsewhere(const QString& number, const QDateTime& at)
+{
+    Announcement result;
+    result.number = number;
+    result.caller = m_contacts.lookup(result.number);
+    result.logged = true; // by the server it rang on
+    sendCall(at, result);
+    return result;
+}
+
+void Server::sendCall(const QDateTime& at, Announcement& result)
+{
     // Encoded once and shared by every client's queue; each client's writer paces its own
     // copy, so a slow one holds up no other.
     const QByteArray message = protocol::encode(replies::call(at, result.number, result.caller));
@@ -249,7 +273,6 @@ Server::Announcement Server::announceCall(const QString& number, const QDateTime
         }
     }
     serverlog::write(describe(result));
-    return result;
 }
 
 QString describe(const Server::Announcement& a)

@@ -40,9 +40,13 @@ public:
         bool logged = false; // stored in the call log
     };
 
-    // Looks the number up, logs the call and sends it to every authenticated client.
+    // Looks the number up, logs the call, tells the other servers on a shared database and
+    // sends it to every authenticated client.
     Announcement announceCall(const QString& number,
                               const QDateTime& at = QDateTime::currentDateTime());
+    // A call another server on the same database rang and logged: looked up here and sent
+    // to this server's clients.
+    Announcement announceCallFromElsewhere(const QString& number, const QDateTime& at);
 
     int clientCount() const { return static_cast<int>(m_sessions.size()); }
     int authenticatedCount() const;
@@ -76,6 +80,8 @@ private:
     void updateKeepAlive();
     void reportTurnedAway();
     void watchTurnedAway();
+    // Sends the call to every authenticated client and logs a line about it.
+    void sendCall(const QDateTime& at, Announcement& result);
 
     Database& m_db;
     ServerConfig m_config;

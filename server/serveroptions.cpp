@@ -4,6 +4,7 @@
 #include "controlchannel.h"
 #include "database.h"
 #include "passwordfile.h"
+#include "storelocation.h"
 
 #include <QCommandLineParser>
 
@@ -16,6 +17,7 @@ constexpr int MaxSeconds = 24 * 3600;
 const QStringList FileKeys = {QStringLiteral("listen"),
                               QStringLiteral("port"),
                               QStringLiteral("db"),
+                              QStringLiteral("db-password-file"),
                               QStringLiteral("password-file"),
                               QStringLiteral("ping-interval"),
                               QStringLiteral("control"),
@@ -38,6 +40,10 @@ bool parseNumber(const QString& text, int min, int max, int* value)
 QString valueProblem(const QString& option, const QString& value)
 {
     int unused = 0;
+    StoreLocation location;
+    QString locationProblem;
+    if (option == QLatin1String("db") && !StoreLocation::parse(value, &location, &locationProblem))
+        return locationProblem;
     if (option == QLatin1String("listen") && !QHostAddress().setAddress(value))
         return QStringLiteral("\"%1\" is not an IP address.").arg(value);
     if (option == QLatin1String("port") && !parseNumber(value, 0, 65535, &unused))
@@ -76,8 +82,17 @@ void describeOptions(QCommandLineParser& parser)
          QStringLiteral("TCP port (default 6996; 0 takes a free port and prints it)."),
          QStringLiteral("N"), QStringLiteral("6996")},
         {QStringLiteral("db"),
-         QStringLiteral("SQLite file (default %1).").arg(Database::defaultPath()),
-         QStringLiteral("FILE"), Database::defaultPath()},
+         QStringLiteral("SQLite file (default %1), or a PostgreSQL database that several "
+                        "servers may share: postgresql://USER@HOST[:PORT]/DBNAME, without a "
+                        "password.")
+             .arg(Database::defaultPath()),
+         QStringLiteral("FILE|URL"), Database::defaultPath()},
+        {QStringLiteral("db-password-file"),
+         QStringLiteral("Read the PostgreSQL password from FILE, its only line, checked as "
+                        "--password-file is. The environment variable %1 is another way to "
+                        "give it; without either, libpq's own (~/.pgpass) apply.")
+             .arg(QLatin1String(DbPasswordVariable)),
+         QStringLiteral("FILE")},
         {QStringLiteral("password-file"),
          QStringLiteral("Read the password clients must send first from FILE, its only line. "
                         "Other users than the file's owner and group must have no access to "
@@ -161,7 +176,8 @@ QString listed(const QStringList& items)
 
 } // namespace
 
-ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray& passwordVariable)
+ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray& passwordVariable,
+                                 const QByteArray& dbPasswordVariable)
 {
     ServerOptions options;
     auto fail = [&options](const QString& text) {
@@ -208,7 +224,8 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
 
     // The file's values were checked line by line; one that is wrong here came from the
     // command line.
-    for (const char* name : {"listen", "port", "ping-interval", "simulate-calls", "max-clients"}) {
+    for (const char* name :
+         {"listen", "port", "db", "ping-interval", "simulate-calls", "max-clients"}) {
         const QString option = QLatin1String(name);
         if (!parser.isSet(option) && parser.value(option).isEmpty())
             continue; // not given, and no default
@@ -241,6 +258,31 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
             config.controlName = ControlChannel::nameForPort(config.port);
         }
         return options; // ring needs no password
+    }
+
+    // The database password, for PostgreSQL only, one way only.
+    const bool postgres = StoreLocation::isPostgreSqlUrl(options.databasePath);
+    if (parser.isSet(QStringLiteral("db-password-file"))) {
+        const QString file = parser.value(QStringLiteral("db-password-file"));
+        if (!postgres)
+            return fail(QStringLiteral("--db-password-file: the password is for a PostgreSQL "
+                                       "database, and --db names an SQLite file."));
+        if (!dbPasswordVariable.isEmpty())
+            return fail(QStringLiteral("the database password is given by --db-password-file "
+                                       "and %1; give it one way only.")
+                            .arg(QLatin1String(DbPasswordVariable)));
+        if (file.isEmpty())
+            return fail(QStringLiteral("--db-password-file: no file given."));
+        QString error;
+        options.databasePassword = passwordfile::read(file, &error);
+        if (!error.isEmpty())
+            return failOnFile(QStringLiteral("--db-password-file: ") + error);
+    } else if (postgres && !dbPasswordVariable.isEmpty()) {
+        if (dbPasswordVariable.size() > passwordfile::MaxBytes)
+            return failOnFile(QStringLiteral("%1 is longer than %2 bytes.")
+                                  .arg(QLatin1String(DbPasswordVariable))
+                                  .arg(passwordfile::MaxBytes));
+        options.databasePassword = QString::fromLocal8Bit(dbPasswordVariable);
     }
 
     // The password, given one way only.

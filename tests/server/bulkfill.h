@@ -15,20 +15,25 @@ namespace bulkfill {
 // other five fields each `fieldLength` times "x".
 inline bool addContacts(Database& db, int count, int fieldLength = 0)
 {
-    QSqlQuery& query = db.statement(QStringLiteral(
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?)"
-        " INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax)"
-        " SELECT 'Contact ' || i, f, f, f, f, f FROM n,"
-        " (SELECT replace(hex(zeroblob(?)), '00', 'x') AS f)"));
+    const QString repeated = db.kind() == StoreLocation::Kind::SQLite
+                                 ? QStringLiteral("replace(hex(zeroblob(?)), '00', 'x')")
+                                 : QStringLiteral("repeat('x', ?)");
+    QSqlQuery& query = db.statement(
+        QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?)"
+            " INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax)"
+            " SELECT 'Contact ' || i, f, f, f, f, f FROM n, (SELECT ") +
+        repeated + QStringLiteral(" AS f) AS fields"));
     return db.transaction([&] { return db.exec(query, {count, fieldLength}); });
 }
 
 // Adds `count` calls from unknown numbers ("555-1" and on), all at the same time.
 inline bool addCalls(Database& db, int count, const QDateTime& at)
 {
-    QSqlQuery& query = db.statement(QStringLiteral(
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?)"
-        " INSERT INTO calls (at, number, digits) SELECT ?, '555-' || i, '555' || i FROM n"));
+    QSqlQuery& query = db.statement(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?)"
+                       " INSERT INTO calls (at, number, digits)"
+                       " SELECT CAST(? AS BIGINT), '555-' || i, '555' || i FROM n"));
     return db.transaction([&] { return db.exec(query, {count, at.toMSecsSinceEpoch()}); });
 }
 

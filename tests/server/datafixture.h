@@ -1,9 +1,10 @@
 #pragma once
 
-// A fresh server database in a temporary folder, with the stores the answers read and
-// write, for tests that ask the answers directly.
+// A fresh server database (see teststore.h), with the stores the answers read and write,
+// for tests that ask the answers directly.
 
 #include "answers.h"
+#include "teststore.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,7 +15,7 @@ struct DataFixture {
     ContactStore contacts{db};
     CallLog calls{db};
 
-    bool open() { return db.open(dir.filePath("data.sqlite")); }
+    bool open() { return db.open(teststore::location(dir, QStringLiteral("data.sqlite"))); }
     // The answer as text ("<none>" for a message that gets none).
     QString ask(const QString& request, qsizetype maxBytes = replies::MaxReplyBytes)
     {

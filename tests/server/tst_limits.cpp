@@ -60,6 +60,7 @@ private slots:
     void initTestCase() { serverlog::setEnabled(false); }
     void init()
     {
+        QUILLORA_SKIP_WITHOUT_STORE();
         m_f = std::make_unique<DataFixture>();
         QVERIFY(m_f->open());
         m_config = ServerConfig();

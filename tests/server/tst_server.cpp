@@ -3,6 +3,7 @@
 #include "server.h"
 #include "serverlog.h"
 #include "serveroptions.h"
+#include "teststore.h"
 #include "wireclient.h"
 
 #include <QFile>
@@ -72,6 +73,8 @@ class TestServer final : public QObject {
     std::unique_ptr<Fixture> m_f;
     ServerConfig m_config;
 
+    QString store(const char* file) { return teststore::location(m_f->dir, QLatin1String(file)); }
+
     void start()
     {
         m_f->server = std::make_unique<Server>(m_f->db, m_config);
@@ -94,8 +97,9 @@ private slots:
     void cleanup() { m_f.reset(); }
     void init()
     {
+        QUILLORA_SKIP_WITHOUT_STORE();
         m_f = std::make_unique<Fixture>();
-        QVERIFY(m_f->db.open(m_f->dir.filePath("s.sqlite")));
+        QVERIFY(m_f->db.open(store("s.sqlite")));
         QVERIFY(ContactStore(m_f->db).insert(
             Contact{0, "Lee, Ann", "555-1000", "555-3000", "ann@x", {}, {}}));
         m_config = ServerConfig();
@@ -250,7 +254,7 @@ private slots:
     {
         QProcess server;
         const quint16 port = startProgram(
-            server, {"--port", "0", "--db", m_f->dir.filePath("p.sqlite"), "--ping-interval", "1"});
+            server, {"--port", "0", "--db", store("p.sqlite"), "--ping-interval", "1"});
         QVERIFY(port != 0);
         WireClient answering(port);
         WireClient silent(port, WireClient::Reading::IgnoresPings);
@@ -272,7 +276,7 @@ private slots:
     // comes back is served.
     void restartedProgramTakesItsPortAtOnce()
     {
-        const QStringList arguments{"--db", m_f->dir.filePath("r.sqlite"), "--demo"};
+        const QStringList arguments{"--db", store("r.sqlite"), "--demo"};
         QProcess server;
         const quint16 port = startProgram(server, QStringList{"--port", "0"} + arguments);
         QVERIFY(port != 0);
@@ -303,7 +307,7 @@ private slots:
         QVERIFY(ran({"--port", "70000"}, 2, "--port"));
         QVERIFY(ran({"--password", "s3cret"}, 2, "more than 8 characters"));
 
-        const QStringList arguments{"--port", "0",         "--db", m_f->dir.filePath("p.sqlite"),
+        const QStringList arguments{"--port", "0",         "--db", store("p.sqlite"),
                                     "--demo", "--control", control};
         const QByteArray number = "+44 20 7946 0001";
         QProcess server;
