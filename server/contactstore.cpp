@@ -123,11 +123,15 @@ SearchIndex& ContactStore::indexLoadedBy(int rows)
     if (index.loadedUpTo() == 0)
         index.reserve(count());
     int read = 0;
-    const bool ok = forEachAfter(index.loadedUpTo(), [&](const Contact& c) {
-        index.put(c.id, indexFields(c));
-        index.setLoadedUpTo(c.id);
-        return ++read < rows;
-    });
+    // Read no further than the slice: PostgreSQL hands over a statement's rows whole.
+    const bool ok = forEachAfter(
+        index.loadedUpTo(),
+        [&](const Contact& c) {
+            index.put(c.id, indexFields(c));
+            index.setLoadedUpTo(c.id);
+            return ++read < rows;
+        },
+        rows);
     if (ok && read < rows)
         index.setLoaded();
     return index;
@@ -204,9 +208,11 @@ QString ContactStore::numberAt(qint64 index)
 }
 
 bool ContactStore::forEachWhere(const QString& condition, const QVariantList& values,
-                                const std::function<bool(const Contact&)>& visit)
+                                const std::function<bool(const Contact&)>& visit,
+                                const QString& limit)
 {
-    QSqlQuery& query = m_db.statement(SelectContact + condition + QStringLiteral(" ORDER BY id"));
+    QSqlQuery& query =
+        m_db.statement(SelectContact + condition + QStringLiteral(" ORDER BY id") + limit);
     if (!m_db.exec(query, values))
         return false;
     while (query.next() && visit(readContact(query))) {
@@ -223,9 +229,13 @@ bool ContactStore::forEach(const std::function<void(const Contact&)>& visit)
     });
 }
 
-bool ContactStore::forEachAfter(qint64 id, const std::function<bool(const Contact&)>& visit)
+bool ContactStore::forEachAfter(qint64 id, const std::function<bool(const Contact&)>& visit,
+                                qint64 limit)
 {
-    return forEachWhere(QStringLiteral(" WHERE id > ?"), {id}, visit);
+    if (limit < 0)
+        return forEachWhere(QStringLiteral(" WHERE id > ?"), {id}, visit);
+    return forEachWhere(QStringLiteral(" WHERE id > ?"), {id, limit}, visit,
+                        QStringLiteral(" LIMIT ?"));
 }
 
 QList<Contact> ContactStore::withNoMatchNames()

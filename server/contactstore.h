@@ -47,8 +47,9 @@ public:
     // Every contact in ID order, handed to the visitor one at a time.
     bool forEach(const std::function<void(const Contact&)>& visit);
     // The contacts with a higher ID than the one given, in ID order, until the visitor
-    // returns false.
-    bool forEachAfter(qint64 id, const std::function<bool(const Contact&)>& visit);
+    // returns false or `limit` of them have been read (-1: no limit).
+    bool forEachAfter(qint64 id, const std::function<bool(const Contact&)>& visit,
+                      qint64 limit = -1);
 
 private:
     bool writeNumbers(const Contact& contact);
@@ -58,7 +59,8 @@ private:
     // Every contact that meets the SQL condition (empty: all), in ID order, until the
     // visitor returns false.
     bool forEachWhere(const QString& condition, const QVariantList& values,
-                      const std::function<bool(const Contact&)>& visit);
+                      const std::function<bool(const Contact&)>& visit,
+                      const QString& limit = QString());
 
     Database& m_db;
 };

@@ -100,17 +100,20 @@ bool ContactTableJob::addContacts()
     const qsizetype start = m_reply.size();
     int read = 0;
     bool full = false;
-    const bool ok = m_contacts.forEachAfter(m_lastId, [&](const Contact& c) {
-        if (m_reply.records() >= m_wanted)
-            return false;
-        const qint64 unrec = m_unrecognised.value(c.id);
-        if (!add(c, m_known.value(c.id) + unrec, unrec)) {
-            full = true;
-            return false;
-        }
-        m_lastId = c.id;
-        return ++read < RowsPerStep && m_reply.size() - start < SliceBytes;
-    });
+    const bool ok = m_contacts.forEachAfter(
+        m_lastId,
+        [&](const Contact& c) {
+            if (m_reply.records() >= m_wanted)
+                return false;
+            const qint64 unrec = m_unrecognised.value(c.id);
+            if (!add(c, m_known.value(c.id) + unrec, unrec)) {
+                full = true;
+                return false;
+            }
+            m_lastId = c.id;
+            return ++read < RowsPerStep && m_reply.size() - start < SliceBytes;
+        },
+        RowsPerStep);
     // A slice that stopped short of its rows and bytes reached the end of the list.
     const bool sliceFull = read >= RowsPerStep || m_reply.size() - start >= SliceBytes;
     return !ok || full || m_reply.records() >= m_wanted || !sliceFull;

@@ -157,7 +157,9 @@ QSqlQuery& Database::statement(const QString& sql)
     auto it = m_statements.find(sql);
     if (it == m_statements.end()) {
         QSqlQuery query(QSqlDatabase::database(m_connection, false));
-        query.setForwardOnly(true);
+        // PostgreSQL's rows come whole: read one at a time, a result left unread keeps the
+        // connection busy, and the notifications that come in meanwhile are not handed on.
+        query.setForwardOnly(m_location.kind == StoreLocation::Kind::SQLite);
         if (!query.prepare(sql))
             fail(QStringLiteral("Cannot prepare \"%1\"").arg(sql), query);
         it = m_statements.emplace(sql, query).first;

@@ -1,8 +1,6 @@
 #include "storenotifications.h"
 
-#include <QSocketNotifier>
 #include <QSqlError>
-#include <dlfcn.h>
 
 bool StoreNotifications::listen(QSqlDriver* driver, qint64 backend, QString* error)
 {
@@ -16,26 +14,6 @@ bool StoreNotifications::listen(QSqlDriver* driver, qint64 backend, QString* err
     }
     connect(driver, &QSqlDriver::notification, this, &StoreNotifications::received);
     m_driver = driver;
-    // The driver's own socket notifier does not wake up for notifications that come in
-    // while the connection is idle; this one does, and has the driver read them. libpq
-    // is loaded with the driver, so its PQsocket is looked up rather than linked.
-    using SocketOf = int (*)(const void*);
-    void* libpq = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
-    const auto socketOf =
-        libpq ? reinterpret_cast<SocketOf>(::dlsym(libpq, "PQsocket")) : SocketOf(nullptr);
-    if (libpq)
-        ::dlclose(libpq); // still loaded by the driver
-    const QVariant handle = driver->handle();
-    const int fd = socketOf && qstrcmp(handle.typeName(), "pg_conn*") == 0
-                       ? socketOf(*static_cast<void* const*>(handle.data()))
-                       : -1;
-    if (fd < 0) {
-        *error = QStringLiteral("Cannot watch the PostgreSQL connection for notifications.");
-        return false;
-    }
-    m_socket = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(m_socket, &QSocketNotifier::activated, this,
-            [this] { QMetaObject::invokeMethod(m_driver, "_q_handleNotification"); });
     return true;
 }
 

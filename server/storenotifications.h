@@ -5,8 +5,6 @@
 #include <QSqlDriver>
 #include <functional>
 
-class QSocketNotifier;
-
 // What servers sharing one PostgreSQL database tell each other through it: that contacts
 // changed, and that a call rang. Each server sends NOTIFY inside the transaction that
 // wrote the change, so the others hear of it only once it is committed, and LISTENs for
@@ -35,7 +33,6 @@ public:
 
 private:
     QSqlDriver* m_driver = nullptr;
-    QSocketNotifier* m_socket = nullptr;
     qint64 m_backend = 0;
     bool m_checkQueued = false;
     void received(const QString& channel, QSqlDriver::NotificationSource source,
