@@ -165,6 +165,65 @@ private slots:
         }
     }
 
+    // --db: a PostgreSQL URL without a password, or else a file; the database password
+    // from a file or the environment, one way only and for PostgreSQL only.
+    void databaseWays_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("variable"); // QUILLORA_DB_PASSWORD
+        QTest::addColumn<QString>("outcome");     // the database password, or the error
+        QTest::addColumn<bool>("accepted");
+        const QString url = QStringLiteral("postgresql://quillora@127.0.0.1:5433/calls");
+        const QString file = "--db-password-file=" + path(QStringLiteral("good"));
+        const QString config = path(QStringLiteral("with-db.conf"));
+        QTest::newRow("trust") << QStringList{"--db", url} << QByteArray() << QString() << true;
+        QTest::newRow("file") << QStringList{"--db", url, file} << QByteArray() << QString(Password)
+                              << true;
+        QTest::newRow("variable") << QStringList{"--db", url} << QByteArray("pg pass") << "pg pass"
+                                  << true;
+        QTest::newRow("config") << QStringList{"--config", config} << QByteArray()
+                                << QString(Password) << true;
+        QTest::newRow("variable left alone for SQLite")
+            << QStringList{"--db", "x.sqlite"} << QByteArray("pg pass") << QString() << true;
+        QTest::newRow("file and variable")
+            << QStringList{"--db", url, file} << QByteArray("pg pass")
+            << "given by --db-password-file and QUILLORA_DB_PASSWORD" << false;
+        QTest::newRow("file for SQLite") << QStringList{"--db", "x.sqlite", file} << QByteArray()
+                                         << "--db names an SQLite file" << false;
+        QTest::newRow("password in the URL")
+            << QStringList{"--db", "postgresql://quillora:" + Password + "@db/calls"}
+            << QByteArray() << "--db: a PostgreSQL database is given as" << false;
+        QTest::newRow("empty password in the URL")
+            << QStringList{"--db", "postgres://quillora:@db/calls"} << QByteArray()
+            << "it must not hold a password" << false;
+        QTest::newRow("no database") << QStringList{"--db", "postgresql://quillora@db:5432"}
+                                     << QByteArray() << "this one names no database." << false;
+        QTest::newRow("a query") << QStringList{"--db", "postgresql://quillora@db/calls?x=1"}
+                                 << QByteArray() << "it takes no \"?\" or \"#\" part." << false;
+    }
+    void databaseWays()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, outcome);
+        QFETCH(bool, accepted);
+        writeFile(path(QStringLiteral("good")), Password, 0640);
+        writeFile(path(QStringLiteral("with-db.conf")),
+                  "db = postgresql://q@h/d\ndb-password-file = " +
+                      path(QStringLiteral("good")).toUtf8(),
+                  0644);
+        const ServerOptions options =
+            parseServerOptions(QStringList{"quillora-server"} + arguments, {}, variable);
+        if (accepted) {
+            QCOMPARE(options.mode, ServerOptions::Mode::Serve);
+            QCOMPARE(options.databasePassword, outcome);
+        } else {
+            QCOMPARE(options.mode, ServerOptions::Mode::Error);
+            QVERIFY2(options.errorText.contains(outcome), qPrintable(options.errorText));
+            QVERIFY(!options.errorText.contains(Password));
+        }
+    }
+
     // Every option the file may set, with comments, blanks and CRLF line ends; the command
     // line wins over it, also for ring.
     void configFileSetsOptions()
