@@ -257,6 +257,7 @@ Server::Announcement Server::announceCallFromElsewhere(const QString& number, co
     result.number = number;
     result.caller = m_contacts.lookup(result.number);
     result.logged = true; // by the server it rang on
+    result.elsewhere = true;
     sendCall(at, result);
     return result;
 }
@@ -282,8 +283,9 @@ QString describe(const Server::Announcement& a)
                        .arg(a.caller->name.isEmpty() ? QStringLiteral("no name") : a.caller->name,
                             QString::number(a.caller->id))
                  : QStringLiteral("an unknown caller");
-    return QStringLiteral("Call from %1, %2, announced to %3 client%4%5.")
+    return QStringLiteral("Call from %1, %2, announced to %3 client%4%5%6.")
         .arg(a.number, caller, QString::number(a.clients),
              a.clients == 1 ? QString() : QStringLiteral("s"),
-             a.logged ? QString() : QStringLiteral(" (not logged: database error)"));
+             a.logged ? QString() : QStringLiteral(" (not logged: database error)"),
+             a.elsewhere ? QStringLiteral(" (rung on another server)") : QString());
 }

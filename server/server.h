@@ -36,8 +36,9 @@ public:
     struct Announcement {
         QString number;
         std::optional<Contact> caller;
-        int clients = 0;     // authenticated clients it was sent to
-        bool logged = false; // stored in the call log
+        int clients = 0;        // authenticated clients it was sent to
+        bool logged = false;    // stored in the call log
+        bool elsewhere = false; // rung on another server on the same database
     };
 
     // Looks the number up, logs the call, tells the other servers on a shared database and

@@ -143,7 +143,9 @@ private slots:
         QCOMPARE(calls(clientB), 1);
         for (Program* p : {&a, &b})
             p->output += QString::fromUtf8(p->process.readAll());
-        QVERIFY(b.output.contains("Call from 555 8001, Shared Sam (contact 1), announced to 1"));
+        QVERIFY(
+            b.output.contains("Call from 555 8001, Shared Sam (contact 1), announced to 1 client "
+                              "(rung on another server)."));
 
         // The password is in neither command line, environment nor output.
         for (const Program* p : {&a, &b}) {
