@@ -21,10 +21,18 @@ struct Program {
     // Starts it and waits until it listens; the port, or 0 (with the output logged).
     quint16 start(const QStringList& arguments, const QProcessEnvironment& environment)
     {
-        static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
+        launch(arguments, environment);
+        return listening();
+    }
+    void launch(const QStringList& arguments, const QProcessEnvironment& environment)
+    {
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setProcessEnvironment(environment);
         process.start(ServerBin, arguments);
+    }
+    quint16 listening()
+    {
+        static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
         while (!listening.match(output).hasMatch() && process.waitForReadyRead(15000))
             output += QString::fromUtf8(process.readAll());
         const quint16 port = listening.match(output).captured(1).toUShort();
@@ -153,6 +161,22 @@ private slots:
             QVERIFY(!p->proc("environ").contains(DbPassword));
             QVERIFY(!p->output.contains(QString::fromLatin1(DbPassword)));
         }
+    }
+
+    // Servers started together on an empty database create its tables once between them.
+    void serversStartingTogetherCreateTheTablesOnce()
+    {
+        QString error;
+        QVERIFY2(m_cluster->createDatabase(QStringLiteral("together"), &error), qPrintable(error));
+        std::vector<std::unique_ptr<Program>> programs;
+        for (int i = 0; i < 8; ++i) {
+            programs.push_back(std::make_unique<Program>());
+            programs.back()->launch(
+                {"--port", "0", "--db", m_cluster->url(QStringLiteral("together"))},
+                withDbPassword());
+        }
+        for (const auto& program : programs)
+            QVERIFY(program->listening() != 0);
     }
 
     void passwordsAreRefusedInTheUrlAndNeverShown()
