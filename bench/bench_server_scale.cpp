@@ -9,6 +9,7 @@
 
 #include "database.h"
 #include "filelimit.h"
+#include "procstatus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -257,18 +258,6 @@ private:
     int m_epoll;
     std::vector<Client> m_clients;
 };
-
-QString statusField(qint64 pid, const char* field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return QString::fromLatin1(line.mid(qstrlen(field)).simplified());
-    }
-    return QStringLiteral("?");
-}
 
 struct Delays {
     std::vector<double> small;    // a small request of another client

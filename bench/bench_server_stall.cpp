@@ -8,6 +8,7 @@
 
 #include "contactstore.h"
 #include "database.h"
+#include "procstatus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -176,18 +177,6 @@ Round round(const std::vector<int>& pullers, int other, qint64 expected)
         t.join();
     r.allPulledMs = *std::max_element(done.begin(), done.end());
     return r;
-}
-
-QString statusField(qint64 pid, const char* field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return QString::fromLatin1(line.mid(qstrlen(field)).simplified());
-    }
-    return QStringLiteral("?");
 }
 
 int lineCount(const QString& path)
