@@ -6,8 +6,10 @@
 #include <QSqlError>
 #include <QStandardPaths>
 #include <QVariant>
+#include <algorithm>
 
 #include "schema.h"
+#include "serverlog.h"
 
 namespace {
 
@@ -19,7 +21,11 @@ QString nextConnectionName()
 
 } // namespace
 
-Database::Database() : m_connection(nextConnectionName()) {}
+Database::Database() : m_connection(nextConnectionName())
+{
+    m_retry.setSingleShot(true);
+    QObject::connect(&m_retry, &QTimer::timeout, [this] { reconnect(); });
+}
 
 Database::~Database()
 {
@@ -99,11 +105,18 @@ bool Database::openPostgreSql(const QString& password)
     db.setDatabaseName(m_location.database);
     if (!m_location.user.isEmpty())
         db.setUserName(m_location.user);
-    if (!password.isEmpty())
-        db.setPassword(password);
     db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=quillora-server"));
+    m_password = password;
+    return connectPostgreSql();
+}
+
+bool Database::connectPostgreSql()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!m_password.isEmpty())
+        db.setPassword(m_password);
     const bool opened = db.open();
-    db.setPassword(QString()); // kept no longer than needed
+    db.setPassword(QString()); // the driver keeps it no longer than needed
     if (!opened) {
         m_error = QStringLiteral("Cannot open %1: %2")
                       .arg(m_location.display(), db.lastError().text().trimmed());
@@ -111,7 +124,7 @@ bool Database::openPostgreSql(const QString& password)
     }
     // Not "relation already exists, skipping" for every table on every start.
     if (!execute(QStringLiteral("SET client_min_messages = warning")) ||
-        !createSchema(schema::postgresql()))
+        (!m_open && !createSchema(schema::postgresql())))
         return false;
     QSqlQuery& backend = statement(QStringLiteral("SELECT pg_backend_pid()"));
     if (!exec(backend) || !backend.next())
@@ -120,6 +133,7 @@ bool Database::openPostgreSql(const QString& password)
     backend.finish();
     m_notifications = std::make_unique<StoreNotifications>();
     m_notifications->contactsChanged = [this] { m_index.clear(); };
+    m_notifications->callRung = m_callListener;
     if (!m_notifications->listen(db.driver(), pid, &m_error)) {
         m_notifications.reset();
         return false;
@@ -154,6 +168,8 @@ bool Database::createSchema(const QStringList& statements)
 
 QSqlQuery& Database::statement(const QString& sql)
 {
+    if (away())
+        return m_unprepared; // exec() refuses it
     auto it = m_statements.find(sql);
     if (it == m_statements.end()) {
         QSqlQuery query(QSqlDatabase::database(m_connection, false));
@@ -169,6 +185,8 @@ QSqlQuery& Database::statement(const QString& sql)
 
 bool Database::exec(QSqlQuery& query, const QVariantList& values)
 {
+    if (away())
+        return false;
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values[i]);
     if (m_notifications)
@@ -181,6 +199,8 @@ bool Database::exec(QSqlQuery& query, const QVariantList& values)
 
 bool Database::execute(const QString& sql)
 {
+    if (away())
+        return false;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (query.exec(sql))
         return true;
@@ -193,9 +213,12 @@ bool Database::transaction(const std::function<bool()>& work)
     if (m_transactionDepth > 0)
         return work();
     m_error.clear();
+    if (away())
+        return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.transaction()) {
         m_error = QStringLiteral("Cannot begin a transaction: %1").arg(db.lastError().text());
+        connectionGone(db.lastError());
         return false;
     }
     ++m_transactionDepth;
@@ -203,11 +226,14 @@ bool Database::transaction(const std::function<bool()>& work)
     --m_transactionDepth;
     if (m_notifications)
         m_notifications->checkSoon();
-    if (done && db.commit())
+    if (done && !m_away && db.commit())
         return true;
-    if (m_error.isEmpty())
+    if (m_error.isEmpty()) {
         m_error = db.lastError().text();
-    db.rollback();
+        connectionGone(db.lastError());
+    }
+    if (!m_away)
+        db.rollback();
     m_index.clear(); // it may hold what was just undone
     return false;
 }
@@ -232,6 +258,79 @@ SearchIndex& Database::searchIndex()
 void Database::fail(const QString& what, const QSqlQuery& query)
 {
     m_error = what + QStringLiteral(": ") + query.lastError().text();
+    connectionGone(query.lastError());
+}
+
+bool Database::connectionGone(const QSqlError& error)
+{
+    if (m_location.kind == StoreLocation::Kind::SQLite || m_away || m_reconnecting ||
+        error.type() == QSqlError::NoError)
+        return m_away;
+    // The driver closes itself when it finds the connection closed (then its error says
+    // nothing); else it reports a failed statement, with the server's reason (shutdown:
+    // SQLSTATE 57P01...) or libpq's own (no SQLSTATE). A statement that merely failed
+    // leaves the connection working, so the plainest one tells them apart.
+    const auto lostLike = [](const QSqlError& e) {
+        const QString code = e.nativeErrorCode();
+        return e.type() == QSqlError::ConnectionError || code.isEmpty() ||
+               code.startsWith(QLatin1String("08")) || code.startsWith(QLatin1String("57P"));
+    };
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (db.isOpen()) {
+        if (!lostLike(error))
+            return false;
+        QSqlQuery probe(db);
+        if (probe.exec(QStringLiteral("SELECT 1")) || !lostLike(probe.lastError()))
+            return false;
+    }
+    lose(error.text().simplified());
+    return true;
+}
+
+void Database::lose(const QString& reason)
+{
+    m_away = true;
+    ++m_outages;
+    m_retryMs = 0;
+    serverlog::write(
+        QStringLiteral("Lost the database: %1; reconnecting.")
+            .arg(reason.isEmpty() ? QStringLiteral("the connection was closed") : reason));
+    m_retry.start(0); // once the statements that failed have finished with their queries
+}
+
+bool Database::away()
+{
+    if (m_reconnecting || m_location.kind == StoreLocation::Kind::SQLite)
+        return false;
+    // Found closed while idle: the driver closes itself on reading the end of the connection.
+    if (!m_away && m_open && !QSqlDatabase::database(m_connection, false).isOpen())
+        lose(QString());
+    if (!m_away)
+        return false;
+    m_error = QStringLiteral("The database is away; reconnecting.");
+    return true;
+}
+
+void Database::reconnect()
+{
+    m_statements.clear();
+    m_notifications.reset();
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    db.close();
+    m_reconnecting = true;
+    const bool back = connectPostgreSql();
+    m_reconnecting = false;
+    if (back) {
+        m_away = false;
+        m_index.clear(); // other servers' changes meanwhile went unheard
+        serverlog::write(QStringLiteral("Database back."));
+        return;
+    }
+    m_statements.clear();
+    m_notifications.reset();
+    db.close();
+    m_retryMs = m_retryMs == 0 ? 1000 : std::min(m_retryMs * 2, 30000);
+    m_retry.start(m_retryMs);
 }
 
 QString Database::numbersStoredOrder() const
@@ -270,6 +369,7 @@ bool Database::tellCallRung(const QDateTime& at, const QString& number)
 void Database::setCallListener(
     std::function<void(const QDateTime& at, const QString& number)> listener)
 {
+    m_callListener = std::move(listener);
     if (m_notifications)
-        m_notifications->callRung = std::move(listener);
+        m_notifications->callRung = m_callListener;
 }

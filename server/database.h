@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -69,12 +70,23 @@ public:
     // Called for a call rung on another server, from the event loop.
     void setCallListener(std::function<void(const QDateTime& at, const QString& number)> listener);
 
+    // PostgreSQL only: true from a statement finding the connection gone until it is
+    // open again. Meanwhile every statement fails at once and the connection is reopened
+    // in the background, with a growing pause between tries. outages() counts the losses.
+    bool isAway() const { return m_away; }
+    quint64 outages() const { return m_outages; }
+
     // The default file: "quillora-server.sqlite" in the user's data folder.
     static QString defaultPath();
 
 private:
     bool openSqlite();
     bool openPostgreSql(const QString& password);
+    bool connectPostgreSql();
+    bool connectionGone(const QSqlError& error);
+    bool away();
+    void lose(const QString& reason);
+    void reconnect();
     bool notify(const char* channel, const QString& payload);
     bool createSchema(const QStringList& statements);
     bool pragma(const QString& sql, QString* value = nullptr);
@@ -86,9 +98,17 @@ private:
     std::unique_ptr<StoreNotifications> m_notifications; // PostgreSQL only
     QString m_error;
     bool m_open = false;
+    QString m_password; // PostgreSQL: needed again to reconnect
+    bool m_away = false;
+    bool m_reconnecting = false;
+    quint64 m_outages = 0;
+    int m_retryMs = 0;
+    QTimer m_retry;
+    std::function<void(const QDateTime& at, const QString& number)> m_callListener;
     int m_transactionDepth = 0;
     SearchIndex m_index;
     qint64 m_dataVersion = -1;
     // Node-based, so the references statement() hands out stay valid as it grows.
     std::unordered_map<QString, QSqlQuery> m_statements;
+    QSqlQuery m_unprepared; // handed out while the database is away
 };

@@ -245,8 +245,12 @@ Server::Announcement Server::announceCall(const QString& number, const QDateTime
                            result.caller ? std::optional(result.caller->id) : std::nullopt) &&
                m_db.tellCallRung(at, result.number);
     });
-    if (!result.logged)
+    // While the database is away, once for the whole outage rather than for every call.
+    if (!result.logged && (!m_db.isAway() || m_unloggedOutage != m_db.outages())) {
         serverlog::write(QStringLiteral("Could not log the call: %1").arg(m_db.errorText()));
+        if (m_db.isAway())
+            m_unloggedOutage = m_db.outages();
+    }
     sendCall(at, result);
     return result;
 }

@@ -105,6 +105,7 @@ private:
     std::deque<Building> m_building;
     QTimer m_build;                // the next step, at the next turn
     bool m_waitingForRoom = false; // until some of what is queued has left
+    quint64 m_unloggedOutage = 0;  // the database outage a lost call was last logged for
 };
 
 // The one line that tells what an announcement did, for the log and the ring command.

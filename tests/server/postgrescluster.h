@@ -73,17 +73,32 @@ public:
             return fail(error, QStringLiteral("no free port"));
         m_port = probe.serverPort();
         probe.close();
-        const QString settings = QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 "
-                                                "-c fsync=off -c max_connections=200")
-                                     .arg(m_port)
-                                     .arg(path("run"));
-        if (!run(binary("pg_ctl"),
-                 {QStringLiteral("-D"), path("data"), QStringLiteral("-l"), path("run/log"),
-                  QStringLiteral("-o"), settings, QStringLiteral("-w"), QStringLiteral("start")},
-                 error))
-            return false;
-        m_running = true;
-        return true;
+        m_settings = QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 "
+                                    "-c fsync=off -c max_connections=200")
+                         .arg(m_port)
+                         .arg(path("run"));
+        return resume(error);
+    }
+
+    // Stops the server at once, its connections cut as a crash would cut them; resume()
+    // starts it again on the same port.
+    bool stopNow(QString* error)
+    {
+        m_running =
+            !run(binary("pg_ctl"),
+                 {QStringLiteral("-D"), path("data"), QStringLiteral("-m"),
+                  QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")},
+                 error);
+        return !m_running;
+    }
+    bool resume(QString* error)
+    {
+        m_running =
+            run(binary("pg_ctl"),
+                {QStringLiteral("-D"), path("data"), QStringLiteral("-l"), path("run/log"),
+                 QStringLiteral("-o"), m_settings, QStringLiteral("-w"), QStringLiteral("start")},
+                error);
+        return m_running;
     }
 
     ~PostgresCluster()
@@ -186,5 +201,6 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_password;
     quint16 m_port = 0;
+    QString m_settings;
     bool m_running = false;
 };

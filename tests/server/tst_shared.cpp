@@ -197,6 +197,63 @@ private slots:
         QVERIFY2(wrong.output.contains("password authentication failed"), qPrintable(wrong.output));
         QVERIFY(!wrong.output.contains(QString::fromLatin1(DbPassword)));
     }
+
+    // A server outlives a restart of its database: meanwhile its clients still hear of the
+    // calls rung on it; afterwards, not restarted itself, it stores calls again and hears
+    // another server's. Last, since it stops the cluster.
+    void aServerReconnectsWhenTheDatabaseComesBack()
+    {
+        QString error;
+        QVERIFY2(m_cluster->createDatabase(QStringLiteral("restarted"), &error), qPrintable(error));
+        const QString url = m_cluster->url(QStringLiteral("restarted"));
+        const QString control =
+            QStringLiteral("quillora-test-restart-%1").arg(QCoreApplication::applicationPid());
+        const auto ring = [](const QString& on, const QString& number) {
+            Program ringer;
+            return ringer.run({"ring", "--control", on, number},
+                              QProcessEnvironment::systemEnvironment());
+        };
+        Program a;
+        const quint16 portA =
+            a.start({"--port", "0", "--db", url, "--control", control}, withDbPassword());
+        QVERIFY(portA);
+        WireClient clientA(portA);
+        QVERIFY(!clientA.next("Welcome").isEmpty());
+
+        QVERIFY2(m_cluster->stopNow(&error), qPrintable(error));
+        QCOMPARE(ring(control, "555 9001"), 0);
+        QVERIFY(clientA.next("CALL_:").contains(",555 9001,"));
+        QCOMPARE(ring(control, "555 9002"), 0);
+        QVERIFY(clientA.next("CALL_:").contains(",555 9002,"));
+        QVERIFY(clientA.send("STATS:LAST;5", "STATS:").startsWith("STATS:"));
+        QVERIFY2(m_cluster->resume(&error), qPrintable(error));
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         a.output += QString::fromUtf8(a.process.readAll());
+                         return a.output.contains("Database back.");
+                     },
+                     60000),
+                 qPrintable(a.output));
+        QCOMPARE(a.output.count("Lost the database: "), 1);
+        QCOMPARE(a.output.count("Could not log the call"), 1);
+
+        QCOMPARE(ring(control, "555 9003"), 0);
+        QVERIFY(clientA.next("CALL_:").contains(",555 9003,"));
+        const QString controlB = control + QStringLiteral("-b");
+        Program b;
+        const quint16 portB =
+            b.start({"--port", "0", "--db", url, "--control", controlB}, withDbPassword());
+        QVERIFY(portB);
+        WireClient clientB(portB);
+        QVERIFY(!clientB.next("Welcome").isEmpty());
+        const QByteArray last = clientB.send("STATS:LAST;5", "STATS:");
+        QVERIFY2(last.startsWith("STATS:LAST;1#") && last.contains("555 9003"), last.constData());
+
+        // Rung on B, heard by A through the LISTEN it took up again.
+        QCOMPARE(ring(controlB, "555 9004"), 0);
+        QVERIFY(clientA.next("CALL_:").contains(",555 9004,"));
+        QVERIFY(clientA.send("STATS:LAST;5", "STATS:").startsWith("STATS:LAST;2#"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestShared)
