@@ -99,20 +99,19 @@ bool Database::openPostgreSql(const QString& password)
                                  "comes with the package libqt6sql6-psql.");
         return false;
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase(driver, m_connection);
-    db.setHostName(m_location.host);
-    db.setPort(m_location.port);
-    db.setDatabaseName(m_location.database);
-    if (!m_location.user.isEmpty())
-        db.setUserName(m_location.user);
-    db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=quillora-server"));
     m_password = password;
     return connectPostgreSql();
 }
 
 bool Database::connectPostgreSql()
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connection);
+    db.setHostName(m_location.host);
+    db.setPort(m_location.port);
+    db.setDatabaseName(m_location.database);
+    if (!m_location.user.isEmpty())
+        db.setUserName(m_location.user);
+    db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=quillora-server"));
     if (!m_password.isEmpty())
         db.setPassword(m_password);
     const bool opened = db.open();
@@ -313,10 +312,7 @@ bool Database::away()
 
 void Database::reconnect()
 {
-    m_statements.clear();
-    m_notifications.reset();
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    db.close();
+    drop();
     m_reconnecting = true;
     const bool back = connectPostgreSql();
     m_reconnecting = false;
@@ -326,11 +322,18 @@ void Database::reconnect()
         serverlog::write(QStringLiteral("Database back."));
         return;
     }
-    m_statements.clear();
-    m_notifications.reset();
-    db.close();
+    drop();
     m_retryMs = m_retryMs == 0 ? 1000 : std::min(m_retryMs * 2, 30000);
     m_retry.start(m_retryMs);
+}
+
+void Database::drop()
+{
+    m_notifications.reset();
+    // The driver goes first: its prepared statements went with the connection, and the
+    // queries would warn of failing to free them on it.
+    QSqlDatabase::removeDatabase(m_connection);
+    m_statements.clear();
 }
 
 QString Database::numbersStoredOrder() const

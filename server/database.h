@@ -87,6 +87,7 @@ private:
     bool away();
     void lose(const QString& reason);
     void reconnect();
+    void drop();
     bool notify(const char* channel, const QString& payload);
     bool createSchema(const QStringList& statements);
     bool pragma(const QString& sql, QString* value = nullptr);
