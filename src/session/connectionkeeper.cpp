@@ -37,9 +37,6 @@ ConnectionKeeper::ConnectionKeeper(Session& session, QObject* parent)
         if (m_phase == Phase::Attempting && !m_greetedAt.isValid())
             emit attemptTimedOut((m_attemptLimit.interval() + 999) / 1000);
     });
-    m_missedRetry.setSingleShot(true);
-    m_missedRetry.setInterval(MissedCallsRetryMs);
-    connect(&m_missedRetry, &QTimer::timeout, this, &ConnectionKeeper::askForMissedCalls);
     connect(&m_dead, &DeadPeerWatch::silent, this, [this](int seconds) {
         if (m_session.isConnected())
             emit foundDead(seconds);
@@ -52,27 +49,43 @@ void ConnectionKeeper::forgetConnection()
     m_greetedAt.invalidate();
     m_acceptance.stop();
     m_dead.reset();
-    m_missedRetry.stop();
-    m_missedOutstanding = false;
+    if (m_missedOutstanding) {
+        // Lost before the answer came: asked again after the next reconnect.
+        m_missedOutstanding = false;
+        m_checkMissed = true;
+    }
 }
 
 void ConnectionKeeper::userConnect(const QString& host, const QString& port)
 {
+    const bool sameServer = host == m_host && port == m_port;
     m_host = host;
     m_port = port;
     m_reason.clear();
-    forgetConnection(); // the connect closes whatever was open
-    if (m_phase != Phase::Idle) {
+    m_next = Next::Nothing; // an end still being shown is no longer this connection's
+    forgetConnection();     // the connect closes whatever was open
+    if (m_phase != Phase::Idle && sameServer) {
         // The retry that was waiting is made now, by this very connect (or the one under
         // way is made again).
         attempting();
+    } else if (!sameServer) {
+        // Another server: a new connection, whose failure is shown as ever, and whose
+        // calls are no measure of what was missed on the last one.
+        stopRetries();
+        m_checkMissed = false;
+        m_lastCall.clear();
+        m_lastCallSeen.clear();
+        m_suspectedLogin.clear();
     }
     emit statusChanged();
 }
 
 bool ConnectionKeeper::userDisconnect()
 {
-    const bool retrying = m_phase != Phase::Idle;
+    // A retry that has got through is a connection like any other, even while the
+    // server may still refuse its password.
+    const bool retrying =
+        m_phase == Phase::Waiting || (m_phase == Phase::Attempting && !m_established);
     stop();
     if (retrying)
         emit log(QStringLiteral("Reconnecting cancelled."));
@@ -111,14 +124,12 @@ void ConnectionKeeper::accepted()
 {
     m_acceptance.stop();
     m_acceptedLogin = m_login;
+    m_suspectedLogin.clear();
     if (m_phase == Phase::Attempting) {
         m_phase = Phase::Idle;
         m_attempt = 0;
         emit log(QStringLiteral("Reconnected."));
-        if (m_checkMissed) {
-            m_missedTries = 0;
-            askForMissedCalls();
-        }
+        askForMissedCalls();
     }
     emit statusChanged();
 }
@@ -137,10 +148,18 @@ void ConnectionKeeper::received(bool isProbe)
         accepted();
 }
 
-void ConnectionKeeper::callSeen(const QString& serverTime)
+void ConnectionKeeper::callSeen(const QString& serverTime, const QString& number)
 {
-    if (missedcalls::isTime(serverTime) && serverTime > m_lastCall)
+    if (!missedcalls::isTime(serverTime))
+        return;
+    if (missedCallsPending())
+        m_marks.sawAfter(serverTime, number);
+    if (serverTime > m_lastCall) {
         m_lastCall = serverTime;
+        m_lastCallSeen.clear();
+    }
+    if (serverTime == m_lastCall && m_lastCallSeen.size() < missedcalls::MaxKeptCalls)
+        m_lastCallSeen.insert(missedcalls::key(serverTime, number));
 }
 
 int ConnectionKeeper::refusalWindowMs() const
@@ -157,9 +176,22 @@ bool ConnectionKeeper::passwordRefused() const
 ConnectionKeeper::Report ConnectionKeeper::ending(bool closedByPeer)
 {
     m_next = Next::Nothing;
-    if (passwordRefused()) {
-        m_next = Next::PasswordRefused;
-        return Report::AsUsual;
+    const bool reconnect = SettingsStore::isOn(GetSetting(SettingsStore::ClientReconnect));
+    const bool refused = passwordRefused();
+    const bool established = m_established;
+    // Nothing of this connection may act while its end is shown: a box runs its own
+    // event loop, and a timer firing there would take the connection for accepted.
+    forgetConnection();
+    m_attemptLimit.stop();
+    if (refused) {
+        // A server that goes down right after the password looks like one that refused
+        // it: with retries wanted, that is believed only when the retry meets the same.
+        if (!reconnect || m_suspectedLogin == m_login) {
+            m_suspectedLogin.clear();
+            m_next = Next::PasswordRefused;
+            return Report::AsUsual;
+        }
+        m_suspectedLogin = m_login;
     }
     if (m_phase == Phase::Attempting) {
         const bool last = m_attempts != reconnectplan::Unlimited && m_attempt >= m_attempts;
@@ -167,8 +199,7 @@ ConnectionKeeper::Report ConnectionKeeper::ending(bool closedByPeer)
         return last ? Report::GiveUp : Report::Silently;
     }
     // The settings count at the moment the connection is lost.
-    if (m_established && m_phase == Phase::Idle &&
-        SettingsStore::isOn(GetSetting(SettingsStore::ClientReconnect))) {
+    if (established && m_phase == Phase::Idle && reconnect) {
         m_next = Next::StartRetries;
         return closedByPeer ? Report::AsUsual : Report::WithoutBox;
     }
@@ -207,12 +238,20 @@ void ConnectionKeeper::ended(const QString& description)
     case Next::StartRetries:
         m_attempts = reconnectplan::attemptsFrom(GetSetting(SettingsStore::ClientReconnectAttemps));
         m_attempt = 0;
-        // The server's own time of the last call seen is the sure mark; without one,
-        // this computer's time of the server's last word.
-        m_lostAt = !m_lastCall.isEmpty() ? m_lastCall
-                   : m_lastHeard.isValid()
-                       ? m_lastHeard.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                       : QString();
+        if (missedCallsPending()) {
+            // Lost again before the last loss's calls were asked for: they still count,
+            // and the calls seen meanwhile stay seen.
+            m_marks.until.clear();
+        } else {
+            // The server's own time of the last call seen is the sure mark; without one,
+            // this computer's time of the server's last word.
+            m_marks = {};
+            m_marks.since = !m_lastCall.isEmpty() ? m_lastCall
+                            : m_lastHeard.isValid()
+                                ? m_lastHeard.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                : QString();
+            m_marks.seenSince = m_lastCallSeen;
+        }
         m_checkMissed = true;
         watchNetwork();
         scheduleNext();
@@ -229,9 +268,11 @@ void ConnectionKeeper::scheduleNext()
         static_cast<int>(reconnectplan::delayMilliseconds(m_attempt, jitter) * times().delayScale);
     m_phase = Phase::Waiting;
     m_due.start(delay);
+    m_dueAt = QDateTime::currentDateTime().addMSecs(delay);
     m_tickClock.start();
     m_tickWall = QDateTime::currentMSecsSinceEpoch();
-    m_tick.start();
+    if (m_countdownSeen)
+        m_tick.start();
     emit log(QStringLiteral("Reconnecting in %1 s (%2).")
                  .arg(reconnectplan::secondsLeft(delay))
                  .arg(reconnectplan::attemptText(m_attempt, m_attempts)));
@@ -242,6 +283,7 @@ void ConnectionKeeper::attemptNow()
 {
     if (m_phase != Phase::Waiting)
         return;
+    // The pause is over, by its timer, a wake-up or the network coming back.
     attempting();
     emit log(QStringLiteral("Connecting."));
     m_session.connectTo(m_host, m_port);
@@ -266,18 +308,45 @@ void ConnectionKeeper::stopRetries()
     emit statusChanged();
 }
 
-void ConnectionKeeper::tick()
+bool ConnectionKeeper::slept()
 {
-    // Timers stand still while the computer sleeps; its clock does not. Waking up is a
-    // good moment to try at once.
+    // Timers stand still while the computer sleeps; its clock does not.
     const qint64 wall = QDateTime::currentMSecsSinceEpoch();
     const qint64 slept = (wall - m_tickWall) - m_tickClock.restart();
     m_tickWall = wall;
-    if (slept > SleepThresholdMs) {
+    return slept > SleepThresholdMs;
+}
+
+void ConnectionKeeper::tick()
+{
+    // Waking up is a good moment to try at once.
+    if (slept()) {
         attemptNow();
         return;
     }
     emit statusChanged(); // the countdown
+}
+
+void ConnectionKeeper::setCountdownSeen(bool seen)
+{
+    if (seen == m_countdownSeen)
+        return;
+    m_countdownSeen = seen;
+    if (m_phase != Phase::Waiting)
+        return;
+    if (!seen) {
+        m_tick.stop();
+        return;
+    }
+    // Shown again: the countdown goes on from what is left, or the computer has slept
+    // since and the retry is made now.
+    if (slept()) {
+        emit log(QStringLiteral("The computer slept: reconnecting now."));
+        attemptNow();
+        return;
+    }
+    m_tick.start();
+    emit statusChanged();
 }
 
 void ConnectionKeeper::watchNetwork()
@@ -308,6 +377,14 @@ QString ConnectionKeeper::statusText() const
     return QString();
 }
 
+QString ConnectionKeeper::trayStatusText() const
+{
+    if (m_phase == Phase::Waiting)
+        return QStringLiteral("Reconnecting at %1")
+            .arg(m_dueAt.toString(QStringLiteral("HH:mm:ss")));
+    return statusText();
+}
+
 QString ConnectionKeeper::detailText() const
 {
     if (m_phase != Phase::Idle)
@@ -319,28 +396,26 @@ void ConnectionKeeper::askForMissedCalls()
 {
     if (!m_checkMissed || !m_session.isGreeted())
         return;
-    // Replies come in the order of the requests: the next statistics reply is the
-    // keeper's only if the statistics window has no request of its own out.
-    if (m_statisticsBusy && m_statisticsBusy()) {
-        if (++m_missedTries < MissedCallsTries)
-            m_missedRetry.start();
-        return;
-    }
+    // The session counts the replies off against the requests, so this one's answer
+    // comes here even while the statistics window waits for one of its own.
     m_checkMissed = false;
     m_missedOutstanding =
-        m_session.send(protocol::statsLastRequest(QString::number(missedcalls::RequestedCalls)));
+        m_session.send(protocol::statsLastRequest(QString::number(missedcalls::RequestedCalls)),
+                       StatsOrder::Asker::Keeper);
 }
 
-bool ConnectionKeeper::takeStatsReply(const QString& message)
+void ConnectionKeeper::takeStatsReply(const QString& message)
 {
     if (!m_missedOutstanding)
-        return false;
+        return;
     m_missedOutstanding = false;
-    const QStringList lines = missedcalls::lines(message, m_lostAt);
+    const QList<missedcalls::Call> calls = missedcalls::calls(message);
+    const QStringList lines = missedcalls::lines(calls, m_marks);
     for (const QString& line : lines)
         emit log(line);
-    callSeen(missedcalls::newestTime(message)); // not to be told again after the next loss
+    for (const missedcalls::Call& call : calls) // not to be told again after the next loss
+        callSeen(call.time, call.number);
+    m_marks = {};
     if (!lines.isEmpty())
         emit missedCalls(lines.size());
-    return true;
 }

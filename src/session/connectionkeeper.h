@@ -1,13 +1,13 @@
 #pragma once
 
 #include "session/deadpeer.h"
+#include "session/missedcalls.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <functional>
 
 class Session;
 
@@ -40,15 +40,10 @@ public:
     };
     static Times& times();
 
-    // While the statistics window waits for a reply of its own, the missed-calls request
-    // waits too, looking again this often, so many times at the most.
-    static constexpr int MissedCallsRetryMs = 1000;
-    static constexpr int MissedCallsTries = 60;
-
     ConnectionKeeper(Session& session, QObject* parent);
 
     // The user connects (Connect, or the start-up setting): a new connection. While
-    // retries are under way, this is the next retry, made now.
+    // retries to the same server are under way, this is the next retry, made now.
     void userConnect(const QString& host, const QString& port);
     // The user disconnects: true when that stopped retries (and said so).
     bool userDisconnect();
@@ -61,24 +56,29 @@ public:
     // Bytes arrived: the server is alive, even in the middle of a long reply.
     void bytesArrived();
     // A whole message arrived (a keep-alive probe, or another), or a call with the
-    // server's time of it.
+    // server's time of it and its number.
     void received(bool isProbe);
-    void callSeen(const QString& serverTime);
+    void callSeen(const QString& serverTime, const QString& number);
 
     // The connection or an attempt has ended: how the main window is to show it. Once
-    // it has, ended() does what follows (and logs after the window's own lines).
+    // it has, ended() does what follows (and logs after the window's own lines); nothing
+    // of the ended connection runs on in between, while a box may be open.
     Report ending(bool closedByPeer);
     void ended(const QString& description);
 
     bool reconnecting() const { return m_phase != Phase::Idle; }
-    // The status bar's texts while not connected; empty where the usual ones stand.
+    // The status bar's texts while not connected; empty where the usual ones stand. The
+    // tray's tooltip, which cannot be watched for being read, tells the time of the next
+    // retry instead of counting down to it.
     QString statusText() const;
+    QString trayStatusText() const;
     QString detailText() const;
 
-    // Tells whether the statistics window is waiting for a reply of its own.
-    void setStatisticsBusy(std::function<bool()> busy) { m_statisticsBusy = std::move(busy); }
-    // A statistics reply: true when it answered the keeper's own request.
-    bool takeStatsReply(const QString& message);
+    // Whether the status bar can be seen: only then does the countdown tick.
+    void setCountdownSeen(bool seen);
+
+    // The answer to the keeper's own statistics request.
+    void takeStatsReply(const QString& message);
 
     DeadPeerWatch& deadPeerWatch() { return m_dead; }
 
@@ -107,8 +107,11 @@ private:
     void attempting();
     void stopRetries();
     void tick();
+    // Whether the computer slept since the countdown clocks were last read (and reads them).
+    bool slept();
     void watchNetwork();
     void askForMissedCalls();
+    bool missedCallsPending() const { return m_checkMissed || m_missedOutstanding; }
 
     Session& m_session;
     Phase m_phase = Phase::Idle;
@@ -117,7 +120,9 @@ private:
     QString m_host;
     QString m_port;
     QTimer m_due;
+    QDateTime m_dueAt;
     QTimer m_tick;
+    bool m_countdownSeen = false;
     QTimer m_attemptLimit;
     QElapsedTimer m_tickClock;
     qint64 m_tickWall = 0;
@@ -132,19 +137,20 @@ private:
     // (a server that fails again right after a restart is retried).
     QString m_login;
     QString m_acceptedLogin;
+    // A login the server closed right after the password once: a server going down just
+    // then looks the same, so it is taken for a refusal only when it happens again.
+    QString m_suspectedLogin;
     QTimer m_acceptance;
     QString m_reason;
 
     DeadPeerWatch m_dead;
     bool m_networkWatched = false;
 
-    // Calls later than this were missed: the server's time of the last call seen, or
-    // else when the server was last heard (yyyy-MM-dd HH:mm:ss).
-    QString m_lostAt;
+    // The server's time of the last call seen (yyyy-MM-dd HH:mm:ss) and the calls seen of
+    // that second; what was seen around the latest loss, to tell the missed calls by.
     QString m_lastCall;
+    QSet<QString> m_lastCallSeen;
+    missedcalls::Marks m_marks;
     bool m_checkMissed = false;
     bool m_missedOutstanding = false;
-    int m_missedTries = 0;
-    QTimer m_missedRetry;
-    std::function<bool()> m_statisticsBusy;
 };

@@ -60,8 +60,10 @@ void onGreeting(FrmMain* main, const QString& message)
         // and nothing more of it is handled.
         main->keeper().stop();
         main->sckConnect().refuseGreeting();
-        // The box runs its own event loop, in which the user may end the client.
+        // The box runs its own event loop, in which the user may end the client or
+        // connect again.
         const QPointer<FrmMain> alive(main);
+        const quint64 refused = main->sckConnect().connectionSerial();
         showUpdateServerBox(
             server.hasBracket
                 ? QStringLiteral("You are currently using ") + server.version
@@ -69,7 +71,8 @@ void onGreeting(FrmMain* main, const QString& message)
                       "You are currently using a older version that is not compatible."));
         if (!alive)
             return;
-        main->sckConnect().close();
+        if (main->sckConnect().connectionSerial() == refused)
+            main->sckConnect().close();
     }
     QCoreApplication::processEvents();
 }
@@ -84,7 +87,7 @@ void onCall(FrmMain* main, const QString& message)
 {
     main->txtOut(forLog(message));
     const QStringList fields = protocol::callFields(message);
-    main->keeper().callSeen(fields.value(0).mid(protocol::PrefixLength));
+    main->keeper().callSeen(fields.value(0).mid(protocol::PrefixLength), fields.value(1));
     ModVariables& vars = modVariables();
     FrmQuillora* popUp = nullptr;
     const int last = static_cast<int>(fields.size()) - 1;
@@ -105,9 +108,16 @@ void onCall(FrmMain* main, const QString& message)
 
 void onStats(FrmMain* main, const QString& message)
 {
+    switch (main->sckConnect().statsReplyArrived()) {
+    case StatsOrder::Goes::ToKeeper:
+        main->keeper().takeStatsReply(message); // the client's own question after a reconnect
+        return;
+    case StatsOrder::Goes::Stale:
+        return; // a query given up and asked again: its late reply is no answer to the new one
+    case StatsOrder::Goes::ToWindow:
+        break;
+    }
     ModVariables& vars = modVariables();
-    if (main->keeper().takeStatsReply(message))
-        return; // the client's own question after a reconnect
     vars.StatsReplyReady = ModVariables::False;
     main->txtOut(QStringLiteral("Receiving statistics."));
     vars.StatsReply = message;

@@ -16,3 +16,19 @@ void LinkPace::replyBegan(qint64 nowMs)
     m_firstByteMs = nowMs - m_sentAt;
     m_sentAt = -1;
 }
+
+void LinkPace::replyRead(qint64 nowMs, bool begins)
+{
+    if (begins)
+        m_longestGapMs = 0;
+    else if (m_lastReadAt >= 0)
+        m_longestGapMs = std::max(m_longestGapMs, nowMs - m_lastReadAt);
+    m_lastReadAt = nowMs;
+}
+
+int LinkPace::completeQuietMs() const
+{
+    const qint64 twice = 2 * std::min<qint64>(m_longestGapMs, MaxQuietMs);
+    return static_cast<int>(
+        std::min<qint64>(std::max<qint64>(twice, MinimumCompleteMs), quietMs()));
+}

@@ -21,6 +21,7 @@ MessageAssembler::Result MessageAssembler::feed(const QByteArray& chunk)
         } else if (holding()) {
             if (m_held.size() + chunk.size() > MaxMessageSize) {
                 result.droppedBytes = m_held.size() + chunk.size();
+                result.droppedStats = m_heldStats;
                 clear();
                 m_discarding = true;
             } else {
@@ -39,6 +40,7 @@ MessageAssembler::Result MessageAssembler::feed(const QByteArray& chunk)
         result.messages.push_back(chunk);
     } else if (chunk.size() > MaxMessageSize) {
         result.droppedBytes = chunk.size();
+        result.droppedStats = kind == protocol::Kind::Stats;
         m_discarding = true;
     } else {
         m_held = chunk;
@@ -53,7 +55,7 @@ void MessageAssembler::followStatedSize()
     // A stated size that is exceeded is not trusted: such a reply, like one that states
     // none, ends with the next message or when the link goes quiet, and is handed on
     // whole. Cutting it at the stated size could split a field or lose the next message.
-    m_short = m_heldStats && m_size.update(m_held) == statedsize::Progress::Pending;
+    m_progress = m_heldStats ? m_size.update(m_held) : statedsize::Progress::Unstated;
 }
 
 QByteArray MessageAssembler::takeHeld()
@@ -61,7 +63,7 @@ QByteArray MessageAssembler::takeHeld()
     QByteArray message;
     message.swap(m_held);
     m_heldStats = false;
-    m_short = false;
+    m_progress = statedsize::Progress::Unstated;
     m_size.reset();
     return message;
 }
@@ -70,7 +72,7 @@ void MessageAssembler::clear()
 {
     m_held.clear();
     m_heldStats = false;
-    m_short = false;
+    m_progress = statedsize::Progress::Unstated;
     m_size.reset();
     m_discarding = false;
 }

@@ -10,9 +10,9 @@
 // reads: a read that begins with no known prefix while such a reply is held continues
 // it. A held reply is complete once the next message begins or once the connection has
 // been quiet for a while (the caller's timer calls takeHeld()). Even a statistics reply
-// that holds every field its header states (see statedsize.h) waits for that quiet: its
-// last field has no end mark, and a read may end inside it. One that has not yet begun
-// every stated field is known to be incomplete, and may wait longer.
+// that holds every field its header states (see statedsize.h) waits for a short quiet:
+// its last field has no end mark, and a read may end inside it. One that has not yet
+// begun every stated field is known to be incomplete, and may wait longer.
 class MessageAssembler final {
 public:
     static constexpr qsizetype MaxMessageSize = 16 * 1024 * 1024;
@@ -20,6 +20,7 @@ public:
     struct Result {
         std::vector<QByteArray> messages; // complete, in arrival order
         qsizetype droppedBytes = 0;       // an oversized reply given up
+        bool droppedStats = false;        // and it was a statistics reply
     };
 
     Result feed(const QByteArray& chunk);
@@ -32,7 +33,10 @@ public:
     qsizetype heldStatsBytes() const { return m_heldStats ? m_held.size() : 0; }
     // Whether the held reply is a statistics reply that states its size but has not yet
     // begun every field it states: more is known to be on its way.
-    bool heldShort() const { return m_short; }
+    bool heldShort() const { return m_progress == statedsize::Progress::Pending; }
+    // Whether the held reply is a statistics reply that has begun every field it states,
+    // and no more.
+    bool heldComplete() const { return m_progress == statedsize::Progress::Complete; }
     void clear();
 
     // Whether a message (a request, or the read that begins a reply) is a statistics or
@@ -45,6 +49,6 @@ private:
     QByteArray m_held;
     bool m_heldStats = false;
     statedsize::Tracker m_size;
-    bool m_short = false;
+    statedsize::Progress m_progress = statedsize::Progress::Unstated; // of a held reply
     bool m_discarding = false; // the rest of an oversized reply
 };

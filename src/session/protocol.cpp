@@ -121,18 +121,21 @@ QStringView trimSpaces(QStringView field)
 
 } // namespace
 
-QStringList statsFields(const QString& reply)
+QStringList statsFields(const QString& reply, qsizetype maxFields)
 {
     const qsizetype hash = reply.indexOf(QLatin1Char('#'));
     const qsizetype start = hash < 0 ? 2 : hash + 3;
-    if (start >= reply.size())
+    if (start >= reply.size() || maxFields == 0)
         return {};
     const QStringView text = QStringView(reply).sliced(start);
 
     QStringList fields;
-    fields.reserve(text.count(QLatin1Char(',')) + 1);
+    if (maxFields < 0)
+        fields.reserve(text.count(QLatin1Char(',')) + 1);
     qsizetype from = 0;
     for (;;) {
+        if (fields.size() == maxFields)
+            break;
         const qsizetype comma = text.indexOf(QLatin1Char(','), from);
         const qsizetype to = comma < 0 ? text.size() : comma;
         fields.append(trimSpaces(text.sliced(from, to - from)).toString());

@@ -71,8 +71,9 @@ StatsKind statsKind(const QString& reply);
 // The reply's fields in order, each with its leading and trailing space characters
 // removed (other white space stays). The list starts three characters after the first
 // "#", or at the third character when there is none. An empty list text gives no fields;
-// adjacent commas and a final comma give empty fields.
-QStringList statsFields(const QString& reply);
+// adjacent commas and a final comma give empty fields. With a limit, no more than that
+// many fields are taken, and the rest of the text is not looked at.
+QStringList statsFields(const QString& reply, qsizetype maxFields = -1);
 
 // True for a non-empty text of the ASCII digits 0 to 9 only (no sign, no spaces).
 bool isAllDigits(QStringView text);

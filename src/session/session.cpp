@@ -100,6 +100,7 @@ void Session::close()
     ++m_attempt; // what was read but not yet handled belongs to the closed connection
     m_quiet.stop();
     m_assembler.clear();
+    m_statsOrder.clear();
     m_pace.forget();
     m_closing = true;
     m_socket.abort();
@@ -107,13 +108,15 @@ void Session::close()
     m_closing = false;
 }
 
-bool Session::send(const QString& text)
+bool Session::send(const QString& text, StatsOrder::Asker asker)
 {
     const QByteArray bytes = protocol::encode(text);
     if (!sendBytes(bytes))
         return false;
     if (MessageAssembler::isStatsOrContacts(bytes))
         m_pace.requestSent(m_clock.elapsed());
+    if (protocol::classify(bytes) == protocol::Kind::Stats)
+        m_statsOrder.asked(asker);
     return true;
 }
 
@@ -213,13 +216,24 @@ void Session::onReadyRead()
         handOn(message);
     if (result.droppedBytes > 0) {
         const qsizetype bytes = result.droppedBytes;
-        post([this, bytes] { emit messageDropped(bytes); });
+        const bool stats = result.droppedStats;
+        post([this, bytes, stats] {
+            if (stats)
+                m_statsOrder.answered(); // the reply is lost, not the order of the next
+            emit messageDropped(bytes);
+        });
     }
-    if (m_assembler.holding())
-        m_quiet.start(m_assembler.heldShort() ? ShortReplyQuietFactor * m_pace.quietMs()
-                                              : m_pace.quietMs());
-    else
+    if (!m_assembler.holding()) {
         m_quiet.stop();
+        return;
+    }
+    m_pace.replyRead(m_clock.elapsed(), MessageAssembler::isStatsOrContacts(chunk));
+    if (m_assembler.heldComplete())
+        m_quiet.start(m_pace.completeQuietMs());
+    else if (m_assembler.heldShort())
+        m_quiet.start(ShortReplyQuietFactor * m_pace.quietMs());
+    else
+        m_quiet.start(m_pace.quietMs());
 }
 
 void Session::handOn(const QByteArray& message)
@@ -257,6 +271,10 @@ void Session::onError(QAbstractSocket::SocketError error)
         onPeerGone();
         return;
     }
+    // What is held was cut by the failure: it is not handed on, not even later, under
+    // the box that reports the failure.
+    m_quiet.stop();
+    m_assembler.clear();
     m_failed = true;
     m_resetWatch.release();
     const QString description = m_socket.errorString();
@@ -272,14 +290,16 @@ void Session::onDisconnected()
 
 void Session::onPeerGone()
 {
-    // Whatever was still held is complete now: it arrived before the end. Not a reply
-    // short of the fields it states, though: the end cut it, and a part is no reply.
+    // After an orderly close, whatever was still held is complete: it arrived before
+    // the end. Not a reply short of the fields it states, though: the end cut it, and a
+    // part is no reply; nor anything held when the server reset the connection, which
+    // may have cut it anywhere.
     m_quiet.stop();
-    if (m_assembler.heldShort())
+    const bool reset = m_resetWatch.wasReset();
+    if (reset || m_assembler.heldShort())
         m_assembler.clear();
     else
         handOn(m_assembler.takeHeld());
-    const bool reset = m_resetWatch.wasReset();
     m_resetWatch.release();
     m_failed = true; // one event per end
     if (reset) {

@@ -4,6 +4,7 @@
 #include "session/linkpace.h"
 #include "session/messageassembler.h"
 #include "session/resetwatch.h"
+#include "session/statsorder.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -41,9 +42,17 @@ public:
     // Closes whatever is open; raises no Close event.
     void close();
 
+    // Changes with every close and every new attempt: what a handler saw before a box
+    // opened tells it afterwards whether the connection is still the one it was about.
+    quint64 connectionSerial() const { return m_attempt; }
+
     // Sends exactly the text, nothing added. False when it could not be sent. A
-    // statistics or contacts request starts the timing of the link (see linkpace.h).
-    bool send(const QString& text);
+    // statistics or contacts request starts the timing of the link (see linkpace.h); a
+    // statistics request is counted as the asker's, for its reply (see statsorder.h).
+    bool send(const QString& text, StatsOrder::Asker asker = StatsOrder::Asker::Window);
+
+    // A statistics reply is being handed on now: whose it is.
+    StatsOrder::Goes statsReplyArrived() { return m_statsOrder.answered(); }
 
     // The system's socket while one is open (-1 otherwise), for its options.
     qintptr socketDescriptor() const { return m_socket.socketDescriptor(); }
@@ -79,7 +88,8 @@ public:
     static constexpr qint64 MaxUnsentBytes = 4 * 1024 * 1024;
 
     // How long a held reply waits for more data before it counts as complete: at least
-    // this, longer on a slow link (see linkpace.h).
+    // this, longer on a slow link (see linkpace.h). A statistics reply that holds every
+    // field it states waits only twice the longest gap between its own reads.
     static constexpr int DefaultQuietMilliseconds = LinkPace::DefaultMinimumMs;
     // A statistics reply known to be short of the fields it states waits this many
     // quiet times before it counts as complete all the same.
@@ -116,6 +126,7 @@ private:
 
     QTcpSocket m_socket;
     MessageAssembler m_assembler;
+    StatsOrder m_statsOrder;
     ResetWatch m_resetWatch;
     ConnectingWatch m_connecting{m_socket};
     QTimer m_quiet;

@@ -44,11 +44,8 @@ void FrmMain::sckConnect_Close()
     const ConnectionKeeper::Report report = m_keeper->ending(true);
     m_session.close();
     if (report == ConnectionKeeper::Report::GiveUp) {
-        // The box runs its own event loop, in which the user may end the client.
-        const QPointer<FrmMain> self(this);
-        reportFailure(QAbstractSocket::RemoteHostClosedError,
-                      QStringLiteral("The server closed the connection."), true);
-        if (!self || m_unloaded)
+        if (!reportFailure(QAbstractSocket::RemoteHostClosedError,
+                           QStringLiteral("The server closed the connection."), true))
             return;
     } else if (report != ConnectionKeeper::Report::Silently) {
         txtOut(QStringLiteral("Disconnected."));
@@ -59,16 +56,14 @@ void FrmMain::sckConnect_Close()
 void FrmMain::sckConnect_Error(int number, const QString& description)
 {
     const ConnectionKeeper::Report report = m_keeper->ending(false);
-    // The box runs its own event loop, in which the user may end the client.
-    const QPointer<FrmMain> self(this);
     if (report == ConnectionKeeper::Report::Silently) {
         m_session.close();
         resetConnectionControls();
-    } else {
-        reportFailure(number, description, report != ConnectionKeeper::Report::WithoutBox);
+    } else if (!reportFailure(number, description,
+                              report != ConnectionKeeper::Report::WithoutBox)) {
+        return;
     }
-    if (self && !m_unloaded)
-        m_keeper->ended(description);
+    m_keeper->ended(description);
 }
 
 void FrmMain::giveUpConnection(const QString& description)
@@ -79,7 +74,7 @@ void FrmMain::giveUpConnection(const QString& description)
     sckConnect_Error(QAbstractSocket::SocketTimeoutError, description);
 }
 
-void FrmMain::reportFailure(int number, const QString& description, bool withBox)
+bool FrmMain::reportFailure(int number, const QString& description, bool withBox)
 {
     if (withBox) {
         const QStringList prompt{
@@ -94,16 +89,25 @@ void FrmMain::reportFailure(int number, const QString& description, bool withBox
             QStringLiteral("* Only IP or hostname are valid input."),
         };
         const QPointer<FrmMain> self(this);
+        const quint64 failed = m_session.connectionSerial();
         MsgBox(prompt.join(QStringLiteral("\r\n")), vbCritical,
                QStringLiteral("Error in connection"));
         if (!self || m_unloaded)
-            return;
+            return false;
+        if (m_session.connectionSerial() != failed) {
+            // The user connected again while the box was open: that connection stays,
+            // and what follows the end (retries, the reason) is no longer this one's.
+            txtOut(QStringLiteral("Error: ") + QString::number(number) +
+                   QStringLiteral(" Description: ") + description);
+            return false;
+        }
     }
     m_session.close();
     txtOut(QStringLiteral("Error: ") + QString::number(number) + QStringLiteral(" Description: ") +
            description);
     txtOut(QStringLiteral("Disconnected."));
     resetConnectionControls();
+    return true;
 }
 
 void FrmMain::resetConnectionControls()

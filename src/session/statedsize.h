@@ -10,8 +10,8 @@
 // to be short, and a pause of the link does not end it so soon.
 //
 // The last field has no end mark: a read boundary inside it cannot be seen, so even a
-// reply whose every field has begun waits for the link to go quiet before it is handed
-// on. A count that more fields exceed is wrong and not trusted.
+// reply whose every field has begun waits for a short quiet of the link before it is
+// handed on (see linkpace.h). A count that more fields exceed is wrong and not trusted.
 namespace statedsize {
 
 enum class Progress {

@@ -81,13 +81,10 @@ FrmMain::FrmMain()
     connect(m_keeper, &ConnectionKeeper::attemptTimedOut, this, [this](int seconds) {
         giveUpConnection(QStringLiteral("No answer from the server within %1 s.").arg(seconds));
     });
+    // The log pane is hidden unless asked for: the tray tells, whether or not the window
+    // is shown.
     connect(m_keeper, &ConnectionKeeper::missedCalls, this, [this](qsizetype count) {
-        if (m_hiddenInTray)
-            Tray1->trayIcon()->showMessage(DesignCaption, missedcalls::summary(count));
-    });
-    m_keeper->setStatisticsBusy([] {
-        const FrmStatistics* statistics = forms::loadedOrNull<FrmStatistics>();
-        return statistics && statistics->timerStats->isActive();
+        Tray1->trayIcon()->showMessage(DesignCaption, missedcalls::summary(count));
     });
     connect(&m_session, &Session::dataArrived, m_keeper, &ConnectionKeeper::bytesArrived);
     connect(&m_session, &Session::stateChanged, this, &FrmMain::timerConnected_Timer);
@@ -353,7 +350,23 @@ void FrmMain::changeEvent(QEvent* event)
     // Restored by other means, the window no longer waits for the tray.
     if (event->type() == QEvent::WindowStateChange && !isMinimized())
         m_minimizedForTray = false;
+    if (event->type() == QEvent::WindowStateChange && m_keeper)
+        m_keeper->setCountdownSeen(isVisible() && !isMinimized());
     QMainWindow::changeEvent(event);
+}
+
+void FrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_keeper)
+        m_keeper->setCountdownSeen(!isMinimized());
+}
+
+void FrmMain::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    if (m_keeper)
+        m_keeper->setCountdownSeen(false);
 }
 
 void FrmMain::ShellOpen(const QString& address)
@@ -363,7 +376,7 @@ void FrmMain::ShellOpen(const QString& address)
 
 void FrmMain::showStateInTray(bool connected)
 {
-    const QString status = m_keeper->statusText();
+    const QString status = m_keeper->trayStatusText();
     const QString tip = connected
                             ? DesignCaption
                             : DesignCaption + QStringLiteral(" - ") +

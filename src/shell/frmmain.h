@@ -87,6 +87,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void buildControls();
@@ -108,8 +110,9 @@ private:
     // attempt fails as by a socket error.
     void giveUpConnection(const QString& description);
     // The failure's box (or none), then the socket closed, two log lines and the
-    // disconnected look.
-    void reportFailure(int number, const QString& description, bool withBox);
+    // disconnected look. False when the box's event loop ended the window, or the user
+    // connected again meanwhile: then nothing more of the failed connection is done.
+    [[nodiscard]] bool reportFailure(int number, const QString& description, bool withBox);
     void resetConnectionControls();
     // The tray icon greyed and its tooltip telling the state while not connected.
     void showStateInTray(bool connected);

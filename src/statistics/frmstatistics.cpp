@@ -9,6 +9,10 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -148,6 +152,12 @@ QFrame* FrmStatistics::makeLine(const char* name, int x1, int y1, int x2, int y2
 FrmStatistics::~FrmStatistics()
 {
     forms::release(this);
+    // A large reply's grid goes first, and the C library then hands what it freed back
+    // to the system: glibc keeps freed heap memory for reuse, resident, otherwise.
+    delete MSFlexGrid1;
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 void FrmStatistics::Form_Load()

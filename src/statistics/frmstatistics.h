@@ -1,7 +1,9 @@
 #pragma once
 
+#include "session/protocol.h"
 #include "shell/outersize.h"
 #include "statistics/statsgrid.h"
+#include "statistics/statslayout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -39,6 +41,9 @@ public:
     // The query (sends the request and starts the poller) and the poller's tick.
     void cmdQuery_Click();
     void timerStats_Timer();
+    // A message was handed on: a reply it put in the statistics mailbox is shown at once,
+    // not at the poller's next tick.
+    void replyMayBeIn();
     // Close: stops polling, empties the statistics mailbox, unloads the window.
     void cmdButton_Click();
 
@@ -84,6 +89,10 @@ private:
     QMetaObject::Connection m_watch;
     bool m_watching = false;
     qsizetype m_arrived = 0; // of a statistics reply still being put together
+    // What the last query asked for: a reply of that kind shows no more records than
+    // that, any other no more than the grid takes.
+    protocol::StatsKind m_askedKind = protocol::StatsKind::Other;
+    int m_askedRecords = statslayout::MaxRecords;
 };
 
 FrmStatistics* frmStatistics();

@@ -2,6 +2,8 @@
 
 #include "session/modvariables.h"
 
+#include <algorithm>
+
 namespace statslayout {
 
 namespace {
@@ -73,7 +75,14 @@ void fill(GridModel& grid, QStringList fields, int columns, int& rowPlain)
     }
 }
 
-const Layout* show(GridModel& grid, const QString& reply, int& rowPlain)
+int recordsAsked(const QString& count)
+{
+    bool ok = false;
+    const int records = protocol::isAllDigits(count) ? count.toInt(&ok) : 0;
+    return ok && records > 0 ? std::min(records, MaxRecords) : MaxRecords;
+}
+
+const Layout* show(GridModel& grid, const QString& reply, int& rowPlain, int maxRecords)
 {
     const GridModel::Batch batch(grid);
     grid.setCol(0);
@@ -83,7 +92,9 @@ const Layout* show(GridModel& grid, const QString& reply, int& rowPlain)
     if (!layout)
         return nullptr;
     layOut(grid, *layout);
-    fill(grid, protocol::statsFields(reply), static_cast<int>(layout->columns.size()), rowPlain);
+    const int columns = static_cast<int>(layout->columns.size());
+    fill(grid, protocol::statsFields(reply, static_cast<qsizetype>(maxRecords) * columns), columns,
+         rowPlain);
     return layout;
 }
 

@@ -56,15 +56,24 @@ void FrmStatistics::cmdQuery_Click()
         if (!optStatMode[mode]->isChecked())
             continue;
         // The count goes out exactly as typed; what the server makes of it is its own.
-        if (!socket.send(requestFor(mode, cmbRecords->currentText()))) {
+        const QString count = cmbRecords->currentText();
+        const QString request = requestFor(mode, count);
+        if (!socket.send(request)) {
             // The query controls stay locked until the window is opened anew.
             queueQueryError();
             return;
         }
+        // However much the reply holds, the grid takes no more than was asked for.
+        m_askedKind = protocol::statsKind(request);
+        m_askedRecords = m_askedKind == protocol::StatsKind::ContactList
+                             ? statslayout::MaxRecords
+                             : statslayout::recordsAsked(count);
     }
     QueryTicks = 0;
     m_arrived = socket.heldStatsBytes();
     timerStats->start();
+    connect(&socket, &Session::messageReceived, this, &FrmStatistics::replyMayBeIn,
+            Qt::UniqueConnection);
 }
 
 bool FrmStatistics::replyGrew()
@@ -75,6 +84,20 @@ bool FrmStatistics::replyGrew()
         return false;
     m_arrived = arrived;
     return true;
+}
+
+void FrmStatistics::replyMayBeIn()
+{
+    // Queued: the dispatcher stores the reply in its own handler of the same message.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            const ModVariables& vars = modVariables();
+            if (timerStats->isActive() && !vars.StatsReply.isEmpty() &&
+                vars.StatsReplyReady == ModVariables::True)
+                timerStats_Timer();
+        },
+        Qt::QueuedConnection);
 }
 
 void FrmStatistics::timerStats_Timer()
@@ -112,8 +135,10 @@ void FrmStatistics::timerStats_Timer()
 void FrmStatistics::showReply(QString reply)
 {
     // The window's width changes only its geometry: the grid is filled in one batch after.
-    const statslayout::Layout* layout = statslayout::layoutFor(protocol::statsKind(reply));
+    const protocol::StatsKind kind = protocol::statsKind(reply);
+    const statslayout::Layout* layout = statslayout::layoutFor(kind);
     if (layout && chkResize->isChecked())
         setWindowWidth(layout->windowWidthTwips);
-    statslayout::show(MSFlexGrid1->grid(), reply, modVariables().StatsRowPlain);
+    statslayout::show(MSFlexGrid1->grid(), reply, modVariables().StatsRowPlain,
+                      kind == m_askedKind ? m_askedRecords : statslayout::MaxRecords);
 }

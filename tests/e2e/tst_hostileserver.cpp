@@ -1,14 +1,19 @@
 // A scripted hostile server against the real client over real sockets: floods of
 // greetings under a real modal box, floods of calls, a contact list of a million and a
-// half IDs, a server that never reads, a reset in the middle of a reply. The client must
-// survive each with its memory bounded and nothing of the bad input kept.
+// half IDs, a statistics reply far bigger than asked for, a server that never reads, a
+// reset in the middle of a reply. The client must survive each with its memory bounded
+// and nothing of the bad input kept.
 
 #include "session/dispatcher.h"
+#include "session/messageassembler.h"
 #include "session/modvariables.h"
+#include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "statistics/frmstatistics.h"
+#include "statistics/statslayout.h"
 #include "testsupport.h"
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -132,6 +137,53 @@ private slots:
         // Held as strings, the IDs alone took some 146 MiB.
         QVERIFY(grewLessThan(before, 100));
         QCOMPARE(modVariables().ContactRecords.at(1499999), QString::number(2499999));
+    }
+
+    // 16 MiB of empty fields answering the query for ten last calls, or the contact list:
+    // the grid takes the records asked for (or as many as it holds at most), keep-alives
+    // are answered at once, and memory stays bounded while it is shown and after closing.
+    void aStatisticsReplyFarBiggerThanAsked_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<int>("records");
+        QTest::newRow("contact list")
+            << 3 << QByteArray("STATS:CNTS;0#09") << statslayout::MaxRecords;
+        QTest::newRow("last calls 10") << 0 << QByteArray("STATS:LAST;10#03") << 10;
+    }
+    void aStatisticsReplyFarBiggerThanAsked()
+    {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, header);
+        QFETCH(int, records);
+        FrmMain* main = frmMain();
+        QVERIFY(testsupport::connectMainWindow(*m_server));
+        main->sckConnect().setQuietInterval(60000); // the reply ends with the ping after it
+        main->StatisticsStatistics->trigger();
+        const QPointer<FrmStatistics> w = forms::loadedOrNull<FrmStatistics>();
+        QVERIFY(w);
+        const auto pongWithinASecond = [this] {
+            m_server->clearReceived();
+            m_server->send("PING_:7");
+            return m_server->waitForReceived(7, 1000) && m_server->received() == "PONG_:7";
+        };
+        const QByteArray reply =
+            header + QByteArray(MessageAssembler::MaxMessageSize - header.size(), ',');
+        const qint64 before = residentMiB();
+        w->optStatMode[mode]->click();
+        w->cmdQuery->click();
+        m_server->send(reply);
+        QVERIFY(QTest::qWaitFor([&] { return main->sckConnect().heldStatsBytes() == reply.size(); },
+                                20000));
+        QVERIFY(pongWithinASecond()); // and ends the reply
+        QVERIFY(QTest::qWaitFor([&] { return w->Frame1->isEnabled(); }, 60000));
+        QCOMPARE(w->MSFlexGrid1->grid().rows(), records + 2);
+        // Split whole, with a row for every three fields, it kept some 500 MiB more.
+        QVERIFY(grewLessThan(before, 100));
+        w->cmdButton->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.isNull(); }));
+        QVERIFY(grewLessThan(before, 10));
+        QVERIFY(pongWithinASecond());
     }
 
     // A server that sends large keep-alive probes and never reads the answers: once more

@@ -1,5 +1,7 @@
 #include "contacts/frmcontacts.h"
+#include "faultproxy.h"
 #include "popup/frmquillora.h"
+#include "session/keepalive.h"
 #include "session/modvariables.h"
 #include "settings/settingsstore.h"
 #include "shell/forms.h"
@@ -7,6 +9,7 @@
 #include "testsupport.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -251,6 +254,29 @@ private slots:
         // The shown record is 7; the matches come after it.
         QTRY_COMPARE(modVariables().ContactRecords.toStringList(), (QStringList{"8", "9"}));
         QCOMPARE(forms::loadedOrNull<FrmContacts>()->txtInput[0]->text(), QString("Ann"));
+    }
+
+    // A reply cut short by a connection that fails (the server stops taking data, and
+    // the system gives up on what waits to be sent) is dropped, not handed on under the
+    // error's box once its quiet time is out.
+    void cutReplyDroppedWhenTheConnectionFails()
+    {
+        const auto restore =
+            qScopeGuard([saved = keepalive::times()] { keepalive::times() = saved; });
+        keepalive::times().userTimeoutMs = 300;
+        server = std::make_unique<testsupport::LoopbackServer>();
+        testsupport::FaultProxy proxy(server->port(), 64 * 1024);
+        QVERIFY(testsupport::connectMainWindowTo(proxy.port()) && server->waitForClient());
+        Session& session = frmMain()->sckConnect();
+        session.setQuietInterval(1000); // held 3 s: past the error, into its box
+        testsupport::RealModalBoxes boxes(4000);
+        server->send("STATS:LAST;2#03Ann,14:03,555-1,");
+        QTRY_VERIFY(session.heldStatsBytes() > 0);
+        proxy.setMode(testsupport::FaultProxy::Mode::BlackHole);
+        QVERIFY(session.send(QString(1 << 20, QLatin1Char('x'))));
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::boxes().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::RealModalBoxes::open(), 0, 10000);
+        QCOMPARE(modVariables().StatsReply, QString());
     }
 
     void contactsReplyLoadsWindowHidden()

@@ -151,6 +151,28 @@ private slots:
         QCOMPARE(titles(), QStringList{"Error in connection"});
     }
 
+    // A refused connection's error box is open when the user connects again: the new
+    // connection stays when the box closes.
+    void connectAgainUnderTheConnectionErrorBox()
+    {
+        server = std::make_unique<testsupport::LoopbackServer>();
+        FrmMain* main = frmMain();
+        bool connectedUnderTheBox = false;
+        RealModalBoxes real(50, [&](const MsgBoxCall&) {
+            (void)server->resumeListening();
+            main->cmdConnect_Click(0);
+            connectedUnderTheBox =
+                QTest::qWaitFor([main] { return main->sckConnect().isConnected(); });
+        });
+        server->stopListening();
+        main->txtDebug[0]->setText(QStringLiteral("127.0.0.1"));
+        main->txtDebug[1]->setText(server->portText());
+        main->cmdConnect_Click(0);
+        QVERIFY(QTest::qWaitFor([] { return !boxes().isEmpty() && !RealModalBoxes::open(); }));
+        QTest::qWait(100);
+        QVERIFY(connectedUnderTheBox && main->sckConnect().isConnected());
+    }
+
     // The settings could not be saved; the client ends while that box is open.
     void exitUnderTheSettingsFailureBox()
     {

@@ -163,8 +163,9 @@ private slots:
     {
         FrmStatistics* w = open();
         QVERIFY(w);
-        // Two replies before a tick, on the very last one: the second shows, no time-out.
-        query(w, LastCalls, QStringLiteral("10"), "STATS:LAST;10");
+        // Two replies before a tick, on the very last one: the second shows, no time-out,
+        // and whole: it is no answer to the query for one record of another kind.
+        query(w, UnrecognisedCalls, QStringLiteral("1"), "STATS:UNKN;1");
         w->timerStats->stop(); // the test drives the ticks
         for (int tick = 0; tick < FrmStatistics::TimeoutTicks; ++tick)
             w->timerStats_Timer();

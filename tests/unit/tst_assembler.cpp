@@ -117,7 +117,7 @@ private slots:
         QVERIFY(assembler.feed("b,").messages.empty());
         QVERIFY(assembler.heldShort());
         QVERIFY(assembler.feed("c,1").messages.empty());
-        QVERIFY(!assembler.heldShort());
+        QVERIFY(!assembler.heldShort() && assembler.heldComplete());
         // The last field goes on in the next read, and is not cut.
         QVERIFY(assembler.feed("23").messages.empty());
         QCOMPARE(assembler.takeHeld(), QByteArray("STATS:TOPS;2#02a,b,c,123"));
@@ -128,35 +128,48 @@ private slots:
                  (std::vector<QByteArray>{"STATS:LAST;0#03", "PING_:1"}));
         // More than stated is no short reply; a contacts reply states no size.
         QVERIFY(assembler.feed("STATS:LAST;1#03x,y,z,w").messages.empty());
-        QVERIFY(!assembler.heldShort());
+        QVERIFY(!assembler.heldShort() && !assembler.heldComplete());
         QVERIFY(assembler.feed("CNTAC:SEAR;a,1,2").messages.size() == 1);
         QCOMPARE(assembler.heldStatsBytes(), qsizetype(0));
-        QVERIFY(assembler.holding() && !assembler.heldShort());
+        QVERIFY(assembler.holding() && !assembler.heldShort() && !assembler.heldComplete());
     }
 
+    // A reply that states no size (or is still short) waits quietMs; one that holds all it
+    // states waits completeMs, after reads up to gapMs apart.
     void quietTimeFollowsTheLink_data()
     {
         QTest::addColumn<qint64>("firstByteMs");
         QTest::addColumn<int>("minimumMs");
         QTest::addColumn<int>("quietMs");
-        QTest::newRow("local") << qint64(2) << 30 << 30;
-        QTest::newRow("15 ms") << qint64(15) << 30 << 30;
-        QTest::newRow("80 ms") << qint64(80) << 30 << 160;
-        QTest::newRow("1 s") << qint64(1000) << 30 << 2000;
-        QTest::newRow("a minute") << qint64(60000) << 30 << 2000;
-        QTest::newRow("minimum above the cap") << qint64(80) << 60000 << 60000;
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<int>("completeMs");
+        QTest::newRow("local") << qint64(2) << 30 << 30 << 0 << LinkPace::MinimumCompleteMs;
+        QTest::newRow("15 ms") << qint64(15) << 30 << 30 << 4 << 8;
+        QTest::newRow("server thinks")
+            << qint64(80) << 30 << 160 << 1 << LinkPace::MinimumCompleteMs;
+        QTest::newRow("1 s") << qint64(1000) << 30 << 2000 << 100 << 200;
+        QTest::newRow("a minute") << qint64(60000) << 30 << 2000 << 60000 << 2000;
+        QTest::newRow("gaps above the quiet") << qint64(0) << 30 << 30 << 400 << 30;
+        QTest::newRow("minimum above the cap") << qint64(80) << 60000 << 60000 << 5 << 10;
     }
     void quietTimeFollowsTheLink()
     {
         QFETCH(qint64, firstByteMs);
         QFETCH(int, minimumMs);
         QFETCH(int, quietMs);
+        QFETCH(int, gapMs);
+        QFETCH(int, completeMs);
         QCOMPARE(LinkPace::quietFor(firstByteMs, minimumMs), quietMs);
         LinkPace pace;
         pace.setMinimum(minimumMs);
         pace.requestSent(1000);
         pace.replyBegan(1000 + firstByteMs);
         QCOMPARE(pace.quietMs(), quietMs);
+        for (const qint64 at : {0, gapMs, gapMs + 1}) // the longest gap counts
+            pace.replyRead(100000 + at, at == 0);
+        QCOMPARE(pace.completeQuietMs(), completeMs);
+        pace.replyRead(200000, true); // the next reply's gaps are its own
+        QCOMPARE(pace.completeQuietMs(), std::min(LinkPace::MinimumCompleteMs, quietMs));
     }
 
     void onlyTheFirstReplyAfterARequestIsMeasured()

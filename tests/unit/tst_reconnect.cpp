@@ -49,32 +49,37 @@ private slots:
         QCOMPARE(reconnectplan::secondsLeft(-5), 0);
     }
 
-    // Calls later than the moment the server was last heard, oldest first.
+    // Calls between the last seen before the loss and the first seen after the
+    // reconnect, oldest first; calls of those two seconds count unless they were seen.
     void missedCalls_data()
     {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QStringList>("lines");
-        const QString since = "2026-12-06 14:00:00";
-        QTest::newRow("newest first in the reply")
-            << "STATS:LAST;4#03Clara O'Brien,2026-12-06 14:03:10,555-1319,"
-               "Unknown,2026-12-06 14:01:00,555-0000,Ann,2026-12-06 14:00:00,555-1,"
+        QTest::newRow("between the marks")
+            << "STATS:LAST;7#03Eve,2026-12-06 14:06:00,555-8,Dan,2026-12-06 14:05:00,555-7,"
+               "Cy,2026-12-06 14:05:00,555-6,Clara O'Brien,2026-12-06 14:03:10,555-1319,"
+               "Ann,2026-12-06 14:00:00,555-1,Bo,2026-12-06 14:00:00,555-3,"
                "Bob,2026-12-06 13:59:59,555-2"
-            << QStringList{"Missed while disconnected: 14:01 555-0000 Unknown",
-                           "Missed while disconnected: 14:03 555-1319 Clara O'Brien"};
-        QTest::newRow("none later")
-            << "STATS:LAST;1#03Ann,2026-12-06 13:00:00,555-1" << QStringList();
+            << QStringList{"Missed while disconnected: 14:00 555-3 Bo",
+                           "Missed while disconnected: 14:03 555-1319 Clara O'Brien",
+                           "Missed while disconnected: 14:05 555-6 Cy"};
         QTest::newRow("another kind")
             << "STATS:UNKN;1#03Ann,2026-12-06 14:30:00,555-1" << QStringList();
         QTest::newRow("unreadable time, cut record")
-            << "STATS:LAST;2#03Ann,yesterday,555-1,Bob,2026-12-06 14:30:00" << QStringList();
+            << "STATS:LAST;2#03Ann,yesterday,555-1,Bob,2026-12-06 14:01:00" << QStringList();
         QTest::newRow("no fields") << "STATS:LAST;0#03" << QStringList();
     }
     void missedCalls()
     {
         QFETCH(QString, reply);
         QFETCH(QStringList, lines);
-        QCOMPARE(missedcalls::lines(reply, "2026-12-06 14:00:00"), lines);
-        QCOMPARE(missedcalls::lines(reply, QString()), QStringList()); // no moment known
+        missedcalls::Marks marks;
+        marks.since = "2026-12-06 14:00:00";
+        marks.seenSince = {missedcalls::key(marks.since, "555-1")};
+        marks.sawAfter("2026-12-06 14:05:00", "555-7");
+        QCOMPARE(missedcalls::lines(missedcalls::calls(reply), marks), lines);
+        marks.since.clear(); // no moment known
+        QCOMPARE(missedcalls::lines(missedcalls::calls(reply), marks), QStringList());
     }
 };
 
