@@ -204,16 +204,24 @@ QStringList logMessages()
     return result;
 }
 
-qint64 residentMiB()
+qint64 residentMiB(Resident which)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
+    const QByteArray key = which == Resident::Now ? "VmRSS:" : "VmHWM:";
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
+        if (line.startsWith(key))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong() / 1024;
     }
     return -1;
+}
+
+void restartResidentPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
 }
 
 bool connectMainWindowTo(quint16 port)

@@ -112,8 +112,11 @@ private:
     quint16 m_port = 0;
 };
 
-// This process's resident memory in MiB (-1 where it cannot be read).
-qint64 residentMiB();
+// This process's resident memory in MiB, now or at its peak since the last restart of
+// the peak (-1 where it cannot be read).
+enum class Resident { Now, Peak };
+qint64 residentMiB(Resident which = Resident::Now);
+void restartResidentPeak();
 // Whether memory figures mean what they say: under AddressSanitizer freed memory is held
 // back in quarantine and every block has guard zones, so they do not.
 #if defined(__SANITIZE_ADDRESS__)
