@@ -219,8 +219,9 @@ private slots:
     }
 
     // A reply that states its size is not cut: one still short of its fields waits
-    // longer than the quiet time, and a complete one still waits it out, for its last
-    // field may go on in the next read.
+    // longer than the quiet time, and one that has begun them all waits as long as the
+    // gaps between its own reads (its last field may go on in the next), not the
+    // link's quiet time.
     void replyHeldByItsStatedSize()
     {
         FrmMain* main = connectedMain();
@@ -233,6 +234,11 @@ private slots:
         server->send("2");
         QTRY_COMPARE(modVariables().StatsReply,
                      QString("STATS:LAST;2#03Ann,14:03,555-1,Bob,14:05,555-2"));
+        // Complete in one read, it is not held for the link's long quiet time.
+        modVariables().StatsReply.clear();
+        main->sckConnect().setQuietInterval(60000);
+        server->send("STATS:LAST;1#03Cy,14:07,555-3");
+        QTRY_COMPARE(modVariables().StatsReply, QString("STATS:LAST;1#03Cy,14:07,555-3"));
     }
 
     // A reply that states no size may pause for twice the time its request took to be
