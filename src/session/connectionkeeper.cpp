@@ -27,7 +27,13 @@ ConnectionKeeper::ConnectionKeeper(Session& session, QObject* parent)
     : QObject(parent), m_session(session)
 {
     m_due.setSingleShot(true);
-    connect(&m_due, &QTimer::timeout, this, &ConnectionKeeper::attemptNow);
+    connect(&m_due, &QTimer::timeout, this, [this] {
+        // Its timer does not count the time the computer slept: the retry comes that
+        // much later than it was due.
+        if (slept())
+            emit log(QStringLiteral("The computer slept: reconnecting now."));
+        attemptNow();
+    });
     m_tick.setInterval(1000);
     connect(&m_tick, &QTimer::timeout, this, &ConnectionKeeper::tick);
     m_acceptance.setSingleShot(true);
@@ -187,7 +193,7 @@ ConnectionKeeper::Report ConnectionKeeper::ending(bool closedByPeer)
         // A server that goes down right after the password looks like one that refused
         // it: with retries wanted, that is believed only when the retry meets the same.
         if (!reconnect || m_suspectedLogin == m_login) {
-            m_suspectedLogin.clear();
+            m_suspectedLogin = m_login; // refused at once the next time, until taken
             m_next = Next::PasswordRefused;
             return Report::AsUsual;
         }

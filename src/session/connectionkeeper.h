@@ -138,7 +138,8 @@ private:
     QString m_login;
     QString m_acceptedLogin;
     // A login the server closed right after the password once: a server going down just
-    // then looks the same, so it is taken for a refusal only when it happens again.
+    // then looks the same, so it is taken for a refusal only when it happens again (and
+    // from then on at once, until the server takes it).
     QString m_suspectedLogin;
     QTimer m_acceptance;
     QString m_reason;
