@@ -8,6 +8,7 @@
 
 #include <QNetworkInformation>
 #include <QRandomGenerator>
+#include <utility>
 
 namespace {
 
@@ -88,6 +89,10 @@ void ConnectionKeeper::userConnect(const QString& host, const QString& port)
 
 bool ConnectionKeeper::userDisconnect()
 {
+    // The end of a connection is being shown (its box is open): what follows it is
+    // decided when the box has closed.
+    if (m_next != Next::Nothing)
+        return false;
     // A retry that has got through is a connection like any other, even while the
     // server may still refuse its password.
     const bool retrying =
@@ -221,6 +226,7 @@ void ConnectionKeeper::ended(const QString& description)
     const QString why = description.isEmpty() ? ClosedByServer : description;
     switch (next) {
     case Next::Nothing:
+        m_checkMissed = false; // not retried: nothing asks after the calls missed
         break;
     case Next::PasswordRefused:
         stopRetries();
@@ -408,6 +414,13 @@ void ConnectionKeeper::askForMissedCalls()
     m_missedOutstanding =
         m_session.send(protocol::statsLastRequest(QString::number(missedcalls::RequestedCalls)),
                        StatsOrder::Asker::Keeper);
+}
+
+void ConnectionKeeper::statsReplyLost()
+{
+    // Not asked again: a server that answered so is not to be believed about them.
+    if (std::exchange(m_missedOutstanding, false))
+        m_marks = {};
 }
 
 void ConnectionKeeper::takeStatsReply(const QString& message)

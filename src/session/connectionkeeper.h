@@ -77,8 +77,9 @@ public:
     // Whether the status bar can be seen: only then does the countdown tick.
     void setCountdownSeen(bool seen);
 
-    // The answer to the keeper's own statistics request.
+    // The answer to the keeper's own statistics request, or word that it was lost.
     void takeStatsReply(const QString& message);
+    void statsReplyLost();
 
     DeadPeerWatch& deadPeerWatch() { return m_dead; }
 

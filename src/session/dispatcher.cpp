@@ -108,7 +108,7 @@ void onCall(FrmMain* main, const QString& message)
 
 void onStats(FrmMain* main, const QString& message)
 {
-    switch (main->sckConnect().statsReplyArrived()) {
+    switch (main->sckConnect().statsReplyArrived(message)) {
     case StatsOrder::Goes::ToKeeper:
         main->keeper().takeStatsReply(message); // the client's own question after a reconnect
         return;

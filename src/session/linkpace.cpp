@@ -19,15 +19,21 @@ void LinkPace::replyBegan(qint64 nowMs)
 
 void LinkPace::replyRead(qint64 nowMs, bool begins)
 {
-    if (begins)
+    if (begins) {
         m_longestGapMs = 0;
-    else if (m_lastReadAt >= 0)
+        m_reads = 0;
+    } else if (m_lastReadAt >= 0) {
         m_longestGapMs = std::max(m_longestGapMs, nowMs - m_lastReadAt);
+    }
+    ++m_reads;
     m_lastReadAt = nowMs;
 }
 
 int LinkPace::completeQuietMs() const
 {
+    // Read whole at once, the reply tells nothing of the link's gaps: the usual floor.
+    if (m_reads < 2)
+        return std::min(DefaultMinimumMs, quietMs());
     const qint64 twice = 2 * std::min<qint64>(m_longestGapMs, MaxQuietMs);
     return static_cast<int>(
         std::min<qint64>(std::max<qint64>(twice, MinimumCompleteMs), quietMs()));

@@ -34,7 +34,7 @@ public:
     int quietMs() const { return quietFor(m_firstByteMs, m_minimum); }
     // The quiet time for the held reply once it holds every field it states: twice the
     // longest gap between its reads so far, at least MinimumCompleteMs and never longer
-    // than quietMs().
+    // than quietMs(); the default minimum while it has come in one read.
     int completeQuietMs() const;
 
     // A new connection may run over another link: what was measured no longer holds.
@@ -44,6 +44,7 @@ public:
         m_firstByteMs = 0;
         m_lastReadAt = -1;
         m_longestGapMs = 0;
+        m_reads = 0;
     }
 
 private:
@@ -52,4 +53,5 @@ private:
     qint64 m_firstByteMs = 0; // the latest measurement
     qint64 m_lastReadAt = -1; // of the held reply
     qint64 m_longestGapMs = 0;
+    int m_reads = 0;
 };

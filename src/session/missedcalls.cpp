@@ -26,7 +26,7 @@ bool missed(const Call& call, const Marks& marks)
 
 QString key(const QString& time, const QString& number)
 {
-    return time + QLatin1Char(',') + number;
+    return time + QLatin1Char(',') + number.trimmed();
 }
 
 void Marks::sawAfter(const QString& time, const QString& number)

@@ -116,8 +116,16 @@ bool Session::send(const QString& text, StatsOrder::Asker asker)
     if (MessageAssembler::isStatsOrContacts(bytes))
         m_pace.requestSent(m_clock.elapsed());
     if (protocol::classify(bytes) == protocol::Kind::Stats)
-        m_statsOrder.asked(asker);
+        m_statsOrder.asked(asker, protocol::statsKind(text));
     return true;
+}
+
+StatsOrder::Goes Session::statsReplyArrived(const QString& reply)
+{
+    const StatsOrder::Goes goes = m_statsOrder.answered(protocol::statsKind(reply));
+    if (m_statsOrder.takeKeeperLost())
+        emit keeperReplyLost();
+    return goes;
 }
 
 bool Session::answerPing(const QString& ping)
@@ -218,8 +226,11 @@ void Session::onReadyRead()
         const qsizetype bytes = result.droppedBytes;
         const bool stats = result.droppedStats;
         post([this, bytes, stats] {
-            if (stats)
-                m_statsOrder.answered(); // the reply is lost, not the order of the next
+            // The reply is lost, not the order of the next.
+            if (stats &&
+                (m_statsOrder.answered(protocol::StatsKind::Other) == StatsOrder::Goes::ToKeeper ||
+                 m_statsOrder.takeKeeperLost()))
+                emit keeperReplyLost();
             emit messageDropped(bytes);
         });
     }

@@ -52,7 +52,9 @@ public:
     bool send(const QString& text, StatsOrder::Asker asker = StatsOrder::Asker::Window);
 
     // A statistics reply is being handed on now: whose it is.
-    StatsOrder::Goes statsReplyArrived() { return m_statsOrder.answered(); }
+    StatsOrder::Goes statsReplyArrived(const QString& reply);
+    // The statistics window is closed: replies to its queries are dropped.
+    void statsWindowGaveUp() { m_statsOrder.windowGaveUp(); }
 
     // The system's socket while one is open (-1 otherwise), for its options.
     qintptr socketDescriptor() const { return m_socket.socketDescriptor(); }
@@ -109,6 +111,8 @@ signals:
     // Bytes came in (emitted as they are read, before any message is complete).
     void dataArrived();
     void messageDropped(qsizetype bytes);
+    // The reply to the keeper's statistics request will not come: it was dropped.
+    void keeperReplyLost();
 
 private:
     void onReadyRead();

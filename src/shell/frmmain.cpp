@@ -87,6 +87,7 @@ FrmMain::FrmMain()
         Tray1->trayIcon()->showMessage(DesignCaption, missedcalls::summary(count));
     });
     connect(&m_session, &Session::dataArrived, m_keeper, &ConnectionKeeper::bytesArrived);
+    connect(&m_session, &Session::keeperReplyLost, m_keeper, &ConnectionKeeper::statsReplyLost);
     connect(&m_session, &Session::stateChanged, this, &FrmMain::timerConnected_Timer);
     connect(&m_session, &Session::connected, this, &FrmMain::sckConnect_Connect);
     connect(&m_session, &Session::peerClosed, this, &FrmMain::sckConnect_Close);

@@ -223,8 +223,11 @@ void FrmStatistics::cmdButton_Click()
 
 void FrmStatistics::closeEvent(QCloseEvent* event)
 {
-    // Unloading ends a running query and the connection watch; the mailbox is left.
+    // Unloading ends a running query and the connection watch; the mailbox is left, but
+    // replies to this window's queries that come later are not wanted in it.
     timerStats->stop();
+    if (FrmMain* main = forms::loadedOrNull<FrmMain>())
+        main->sckConnect().statsWindowGaveUp();
     setTimerConnectedEnabled(false);
     forms::release(this);
     QWidget::closeEvent(event);

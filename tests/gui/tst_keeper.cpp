@@ -182,10 +182,12 @@ private slots:
         }
     }
 
-    // Every retry refused: one line each, then the box, once.
+    // Every retry refused: one line each, then the box, once. Disconnect while the box
+    // is open cancels no reconnecting: the retries are over.
     void givesUpAfterTheLastAttempt()
     {
         QVERIFY(settled());
+        RealModalBoxes real(50, [](const MsgBoxCall&) { frmMain()->cmdConnect_Click(1); });
         server->stopListening();
         server->closeClient();
         QVERIFY(QTest::qWaitFor([] { return !boxes().isEmpty(); }, 10000));
@@ -413,6 +415,14 @@ private slots:
                      QString("Bo|2026-01-01 10:00:00|555-2"));
         QVERIFY(logMessages().contains("Missed while disconnected: " + now.mid(11, 5) +
                                        " 555-1319 Clara"));
+        // A reply that never came does not shift the later ones.
+        window->cmdQuery_Click();
+        window->QueryTicks = FrmStatistics::TimeoutTicks;
+        QTRY_VERIFY(window->Frame1->isEnabled());
+        window->cmdQuery_Click();
+        server->send("STATS:LAST;1#03Cy,2026-01-01 11:00:00,555-3");
+        QTRY_COMPARE(testsupport::gridRows(window->MSFlexGrid1->grid()).value(0),
+                     QString("Cy|2026-01-01 11:00:00|555-3"));
     }
 };
 

@@ -240,7 +240,8 @@ private slots:
 
     void closingAndLosingTheConnection()
     {
-        // Close empties the mailbox.
+        // Close empties the mailbox, and a reply to the closed window's query that comes
+        // later is not kept in it.
         FrmStatistics* w = open();
         QVERIFY(w);
         query(w, LastCalls, QStringLiteral("10"), "STATS:LAST;10");
@@ -248,6 +249,12 @@ private slots:
         deliver(TwoCalls);
         QTest::mouseClick(w->cmdButton, Qt::LeftButton);
         QVERIFY(!forms::loadedOrNull<FrmStatistics>());
+        QVERIFY(modVariables().StatsReply.isEmpty());
+        w = open();
+        query(w, LastCalls, QStringLiteral("10"), "STATS:LAST;10");
+        QTest::mouseClick(w->cmdButton, Qt::LeftButton);
+        m_server->send(TwoCalls);
+        QTest::qWait(200);
         QVERIFY(modVariables().StatsReply.isEmpty());
 
         // Losing the connection during a query closes the window with a box.

@@ -169,7 +169,7 @@ private slots:
             pace.replyRead(100000 + at, at == 0);
         QCOMPARE(pace.completeQuietMs(), completeMs);
         pace.replyRead(200000, true); // the next reply's gaps are its own
-        QCOMPARE(pace.completeQuietMs(), std::min(LinkPace::MinimumCompleteMs, quietMs));
+        QCOMPARE(pace.completeQuietMs(), std::min(LinkPace::DefaultMinimumMs, quietMs));
     }
 
     void onlyTheFirstReplyAfterARequestIsMeasured()
