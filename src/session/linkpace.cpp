@@ -29,12 +29,17 @@ void LinkPace::replyRead(qint64 nowMs, bool begins)
     m_lastReadAt = nowMs;
 }
 
-int LinkPace::completeQuietMs() const
+int LinkPace::completeQuietMs(int rttMs) const
 {
-    // Read whole at once, the reply tells nothing of the link's gaps: the usual floor.
-    if (m_reads < 2)
-        return std::min(DefaultMinimumMs, quietMs());
-    const qint64 twice = 2 * std::min<qint64>(m_longestGapMs, MaxQuietMs);
+    // Read whole at once, the reply tells nothing of the link's gaps: more of it could
+    // come no sooner than a round trip later, where the system tells how long that is.
+    qint64 gap = m_longestGapMs;
+    if (m_reads < 2) {
+        if (rttMs < 0)
+            return std::min(DefaultMinimumMs, quietMs());
+        gap = rttMs;
+    }
+    const qint64 twice = 2 * std::min<qint64>(gap, MaxQuietMs);
     return static_cast<int>(
         std::min<qint64>(std::max<qint64>(twice, MinimumCompleteMs), quietMs()));
 }

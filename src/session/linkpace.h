@@ -34,8 +34,9 @@ public:
     int quietMs() const { return quietFor(m_firstByteMs, m_minimum); }
     // The quiet time for the held reply once it holds every field it states: twice the
     // longest gap between its reads so far, at least MinimumCompleteMs and never longer
-    // than quietMs(); the default minimum while it has come in one read.
-    int completeQuietMs() const;
+    // than quietMs(). While it has come in one read: twice the link's round-trip time
+    // (`rttMs`), or the default minimum where that is not known (-1).
+    int completeQuietMs(int rttMs = -1) const;
 
     // A new connection may run over another link: what was measured no longer holds.
     void forget()

@@ -1,6 +1,7 @@
 #include "session/session.h"
 
 #include "session/keepalive.h"
+#include "session/linkrtt.h"
 #include "session/protocol.h"
 
 #include <QHostAddress>
@@ -240,7 +241,7 @@ void Session::onReadyRead()
     }
     m_pace.replyRead(m_clock.elapsed(), MessageAssembler::isStatsOrContacts(chunk));
     if (m_assembler.heldComplete())
-        m_quiet.start(m_pace.completeQuietMs());
+        m_quiet.start(m_pace.completeQuietMs(linkRttMs(m_socket.socketDescriptor())));
     else if (m_assembler.heldShort())
         m_quiet.start(ShortReplyQuietFactor * m_pace.quietMs());
     else

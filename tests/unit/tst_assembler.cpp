@@ -170,6 +170,7 @@ private slots:
         QCOMPARE(pace.completeQuietMs(), completeMs);
         pace.replyRead(200000, true); // the next reply's gaps are its own
         QCOMPARE(pace.completeQuietMs(), std::min(LinkPace::DefaultMinimumMs, quietMs));
+        QCOMPARE(pace.completeQuietMs(40), std::min(80, quietMs)); // a round trip of 40 ms
     }
 
     void onlyTheFirstReplyAfterARequestIsMeasured()
