@@ -14,6 +14,7 @@ function(quillora_add_test_folder kind)
     quillora_warnings(${target})
     if(kind STREQUAL "server")
       target_link_libraries(${target} PRIVATE quillora-server-lib Qt6::Test)
+      target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
       target_compile_definitions(${target} PRIVATE
         QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>")
     elseif(kind STREQUAL "unit" AND NOT QUILLORA_BUILD_CLIENT)
