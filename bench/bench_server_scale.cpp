@@ -9,7 +9,7 @@
 
 #include "database.h"
 #include "filelimit.h"
-#include "procstatus.h"
+#include "testkit.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -341,27 +341,16 @@ int main(int argc, char* argv[])
     server.setStandardOutputFile(logPath);
     server.start(program, {"--port", "0", "--db", dbPath, "--ping-interval", "86400", "--control",
                            QStringLiteral("quillora-scale-%1").arg(app.applicationPid())});
-    static const QRegularExpression listening(
-        QStringLiteral("Listening on [0-9.]+:(\\d+)\\n.*Control socket: (\\S+)"));
-    quint16 port = 0;
-    QByteArray control;
-    QElapsedTimer wait;
-    wait.start();
-    while (port == 0 && wait.elapsed() < 15000 && server.state() != QProcess::NotRunning) {
-        QFile log(logPath);
-        if (log.open(QIODevice::ReadOnly)) {
-            const auto match = listening.match(QString::fromUtf8(log.readAll()));
-            port = match.captured(1).toUShort();
-            control = QFile::encodeName(match.captured(2));
-        }
-        QThread::msleep(20);
-    }
+    QString log;
+    const quint16 port = testkit::listeningPortIn(logPath, server, &log);
+    static const QRegularExpression controlSocket(QStringLiteral("Control socket: (\\S+)"));
+    const QByteArray control = QFile::encodeName(controlSocket.match(log).captured(1));
     if (port == 0) {
         out << "the server did not start" << Qt::endl;
         return 1;
     }
     const qint64 pid = server.processId();
-    const QString startRss = statusField(pid, "VmRSS:");
+    const QString startRss = testkit::statusText(pid, "VmRSS");
 
     Clients clients;
     QElapsedTimer connecting;
@@ -372,7 +361,7 @@ int main(int argc, char* argv[])
         << " ms)" << (in < ClientCount ? "; the others were refused" : "") << Qt::endl;
     if (in < 2)
         return 1;
-    const QString connectedRss = statusField(pid, "VmRSS:");
+    const QString connectedRss = testkit::statusText(pid, "VmRSS");
 
     // Calls one at a time, each after the one before has reached everyone.
     std::vector<double> latency;
@@ -437,8 +426,8 @@ int main(int argc, char* argv[])
     show("top callers, STATS:TOPS;100000", top, topBytes);
 
     out << "Server memory: at start " << startRss << ", with " << in << " clients " << connectedRss
-        << ", now " << statusField(pid, "VmRSS:") << ", peak " << statusField(pid, "VmHWM:")
-        << Qt::endl;
+        << ", now " << testkit::statusText(pid, "VmRSS") << ", peak "
+        << testkit::statusText(pid, "VmHWM") << Qt::endl;
     server.terminate();
     server.waitForFinished(10000);
     return 0;

@@ -4,13 +4,13 @@
 // figures; asserts nothing.
 
 #include "postgrescluster.h"
+#include "testkit.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
@@ -23,13 +23,7 @@ constexpr int Rings = 200;
 
 quint16 startServer(QProcess& process, const QStringList& arguments)
 {
-    static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(QUILLORA_SERVER_BIN), arguments);
-    QString output;
-    while (!listening.match(output).hasMatch() && process.waitForReadyRead(15000))
-        output += QString::fromUtf8(process.readAll());
-    return listening.match(output).captured(1).toUShort();
+    return testkit::startListening(process, QStringLiteral(QUILLORA_SERVER_BIN), arguments);
 }
 
 // Runs the event loop for a while.

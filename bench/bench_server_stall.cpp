@@ -8,7 +8,7 @@
 
 #include "contactstore.h"
 #include "database.h"
-#include "procstatus.h"
+#include "testkit.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -240,22 +240,13 @@ int main(int argc, char* argv[])
                  {"--port", "0", "--db", dbPath, "--password", QString::fromLatin1(Password),
                   "--ping-interval", "86400", // no probes in the middle of a measured reply
                   "--control", QStringLiteral("quillora-stall-%1").arg(app.applicationPid())});
-    static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
-    quint16 port = 0;
-    QElapsedTimer wait;
-    wait.start();
-    while (port == 0 && wait.elapsed() < 15000 && server.state() != QProcess::NotRunning) {
-        QFile log(logPath);
-        if (log.open(QIODevice::ReadOnly))
-            port = listening.match(QString::fromUtf8(log.readAll())).captured(1).toUShort();
-        QThread::msleep(20);
-    }
+    const quint16 port = testkit::listeningPortIn(logPath, server);
     if (port == 0) {
         out << "the server did not start" << Qt::endl;
         return 1;
     }
     const qint64 pid = server.processId();
-    const QString startRss = statusField(pid, "VmRSS:");
+    const QString startRss = testkit::statusText(pid, "VmRSS");
 
     // A client saves contacts with five 10 KB fields each.
     const QByteArray field(FieldBytes, 'x');
@@ -320,7 +311,7 @@ int main(int argc, char* argv[])
         eightSmall.push_back(eight.smallMs);
         eightAll.push_back(eight.allPulledMs);
     }
-    const QString peakRss = statusField(pid, "VmHWM:");
+    const QString peakRss = testkit::statusText(pid, "VmHWM");
     for (const int fd : pullers)
         ::close(fd);
     QThread::msleep(300); // their lines are written

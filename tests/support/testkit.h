@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
 #include <sys/socket.h>
 
@@ -46,6 +47,28 @@ inline quint16 startListening(QProcess& process, const QString& binary,
     }
 }
 
+// The same for a program started with its output going to the file `logPath` (a program
+// that writes much and is not read between steps would otherwise fill its pipe and stop):
+// waits until the file says where it listens. What the file held then goes to `log`.
+inline quint16 listeningPortIn(const QString& logPath, const QProcess& process,
+                               QString* log = nullptr, int timeoutMs = 15000)
+{
+    static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        QFile file(logPath);
+        const QString text =
+            file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        const auto match = listening.match(text);
+        if (match.hasMatch() || process.state() == QProcess::NotRunning || deadline.hasExpired()) {
+            if (log)
+                *log = text;
+            return match.captured(1).toUShort();
+        }
+        QThread::msleep(10);
+    }
+}
+
 // A line "Name:   value unit" of /proc/PID/status ("VmRSS", "VmHWM", "Threads") as a number
 // (kB for sizes); -1 where it cannot be read. pid 0 is this process.
 inline qint64 statusFigure(qint64 pid, const char* name)
@@ -60,6 +83,13 @@ inline qint64 statusFigure(qint64 pid, const char* name)
             return line.mid(key.size()).simplified().split(' ').value(0).toLongLong();
     }
     return -1;
+}
+
+// A figure of /proc/PID/status in kB as the benchmarks print it ("14544 kB", or "?").
+inline QString statusText(qint64 pid, const char* name)
+{
+    const qint64 kB = statusFigure(pid, name);
+    return kB < 0 ? QStringLiteral("?") : QStringLiteral("%1 kB").arg(kB);
 }
 
 // How many file descriptors the process holds (pid 0: this one); -1 where unreadable.
