@@ -3,7 +3,6 @@
 // is rung every 100 ms until the pop-up shows one. Five rounds; prints each and the median.
 
 #include "popup/frmquillora.h"
-#include "realserver.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "testsupport.h"

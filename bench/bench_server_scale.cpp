@@ -338,11 +338,12 @@ int main(int argc, char* argv[])
     const QString program = argc > 1 && argv[1][0] != '\0' ? QString::fromLocal8Bit(argv[1])
                                                            : QStringLiteral(QUILLORA_SERVER_BIN);
     QProcess server;
-    server.setStandardOutputFile(logPath);
-    server.start(program, {"--port", "0", "--db", dbPath, "--ping-interval", "86400", "--control",
-                           QStringLiteral("quillora-scale-%1").arg(app.applicationPid())});
     QString log;
-    const quint16 port = testkit::listeningPortIn(logPath, server, &log);
+    const quint16 port = testkit::startListening(
+        server, program,
+        {"--port", "0", "--db", dbPath, "--ping-interval", "86400", "--control",
+         QStringLiteral("quillora-scale-%1").arg(app.applicationPid())},
+        &log, logPath);
     static const QRegularExpression controlSocket(QStringLiteral("Control socket: (\\S+)"));
     const QByteArray control = QFile::encodeName(controlSocket.match(log).captured(1));
     if (port == 0) {
@@ -350,7 +351,10 @@ int main(int argc, char* argv[])
         return 1;
     }
     const qint64 pid = server.processId();
-    const QString startRss = testkit::statusText(pid, "VmRSS");
+    const auto kB = [pid](const char* name) {
+        return QString::number(testkit::statusFigure(pid, name)) + " kB";
+    };
+    const QString startRss = kB("VmRSS");
 
     Clients clients;
     QElapsedTimer connecting;
@@ -361,7 +365,7 @@ int main(int argc, char* argv[])
         << " ms)" << (in < ClientCount ? "; the others were refused" : "") << Qt::endl;
     if (in < 2)
         return 1;
-    const QString connectedRss = testkit::statusText(pid, "VmRSS");
+    const QString connectedRss = kB("VmRSS");
 
     // Calls one at a time, each after the one before has reached everyone.
     std::vector<double> latency;
@@ -426,8 +430,7 @@ int main(int argc, char* argv[])
     show("top callers, STATS:TOPS;100000", top, topBytes);
 
     out << "Server memory: at start " << startRss << ", with " << in << " clients " << connectedRss
-        << ", now " << testkit::statusText(pid, "VmRSS") << ", peak "
-        << testkit::statusText(pid, "VmHWM") << Qt::endl;
+        << ", now " << kB("VmRSS") << ", peak " << kB("VmHWM") << Qt::endl;
     server.terminate();
     server.waitForFinished(10000);
     return 0;

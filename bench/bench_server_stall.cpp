@@ -235,18 +235,21 @@ int main(int argc, char* argv[])
     const QString program =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLORA_SERVER_BIN);
     QProcess server;
-    server.setStandardOutputFile(logPath);
-    server.start(program,
-                 {"--port", "0", "--db", dbPath, "--password", QString::fromLatin1(Password),
-                  "--ping-interval", "86400", // no probes in the middle of a measured reply
-                  "--control", QStringLiteral("quillora-stall-%1").arg(app.applicationPid())});
-    const quint16 port = testkit::listeningPortIn(logPath, server);
+    const quint16 port = testkit::startListening(
+        server, program,
+        {"--port", "0", "--db", dbPath, "--password", QString::fromLatin1(Password),
+         "--ping-interval", "86400", // no probes in the middle of a measured reply
+         "--control", QStringLiteral("quillora-stall-%1").arg(app.applicationPid())},
+        nullptr, logPath);
     if (port == 0) {
         out << "the server did not start" << Qt::endl;
         return 1;
     }
     const qint64 pid = server.processId();
-    const QString startRss = testkit::statusText(pid, "VmRSS");
+    const auto kB = [pid](const char* name) {
+        return QString::number(testkit::statusFigure(pid, name)) + " kB";
+    };
+    const QString startRss = kB("VmRSS");
 
     // A client saves contacts with five 10 KB fields each.
     const QByteArray field(FieldBytes, 'x');
@@ -311,7 +314,7 @@ int main(int argc, char* argv[])
         eightSmall.push_back(eight.smallMs);
         eightAll.push_back(eight.allPulledMs);
     }
-    const QString peakRss = testkit::statusText(pid, "VmHWM");
+    const QString peakRss = kB("VmHWM");
     for (const int fd : pullers)
         ::close(fd);
     QThread::msleep(300); // their lines are written

@@ -4,7 +4,6 @@
 // least the link itself needs, so what the client adds on top shows.
 
 #include "faultproxy.h"
-#include "realserver.h"
 #include "serverdb.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"

@@ -11,7 +11,6 @@
 #include "statistics/frmstatistics.h"
 #include "testsupport.h"
 #ifdef QUILLORA_SERVER_BIN
-#include "realserver.h"
 #include "serverdb.h"
 
 #include <QSqlDatabase>

@@ -1,5 +1,5 @@
 # quillora_add_test_folder(kind)
-#   unit:    pure functions; links the protocol library (and the client library when built).
+#   unit:    pure functions of the client and the protocol.
 #   gui:     real windows on the offscreen platform.
 #   e2e:     the client against the real server process.
 #   desktop: real windows under scripts/with-desktop (Xvfb, openbox, trayer).
@@ -17,8 +17,6 @@ function(quillora_add_test_folder kind)
       target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
       target_compile_definitions(${target} PRIVATE
         QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>")
-    elseif(kind STREQUAL "unit" AND NOT QUILLORA_BUILD_CLIENT)
-      target_link_libraries(${target} PRIVATE quillora-protocol Qt6::Test)
     else()
       target_link_libraries(${target} PRIVATE quillora-testsupport)
     endif()

@@ -1,8 +1,6 @@
 // The database and the statistics and contacts answers read from and written to it.
 
-#include "datafixture.h"
-
-#include <QSqlQuery>
+#include "teststore.h"
 
 const QDateTime T0(QDate(2024, 5, 1), QTime(9, 0));
 
@@ -30,7 +28,9 @@ private slots:
     // written differently) has now.
     void init()
     {
-        QUILLORA_SKIP_WITHOUT_STORE();
+        QString why; // the store the test is to run against is missing
+        if (teststore::postgres() && !PostgresCluster::shared(&why))
+            QSKIP(qPrintable(why));
         m_f = std::make_unique<DataFixture>();
         QVERIFY(m_f->open());
         QCOMPARE(add("Lee, Ann", "555-1000", "555 3000"), 1);
@@ -97,37 +97,29 @@ private slots:
         const auto row = [](const char* name, const QStringList& requests, const QString& reply) {
             QTest::newRow(name) << requests << reply;
         };
-        const QString refused = QStringLiteral("CNTAC:ERRO;Record not saved: a name that begins "
-                                               "with \"None\" could never be found again*");
+        const QString refused = "CNTAC:ERRO;Record not saved: a name that begins with \"None\"*";
         row("another match first", {"CNTAC:SEAR;NAME;baker"}, "CNTAC:SEAR;Baker Nones,,,,,,8,8");
         row("case matters", {"CNTAC:SEAR;NAME;none"}, "CNTAC:SEAR;nonesuch lower,,,,,,7,7,8");
         row("none other", {"CNTAC:SEAR;EMAI;none@"}, "CNTAC:SEAR;None,,,none@x,,,6,6");
         row("browsed to", {"CNTAC:SEAR;NAME;none,@RECORD:6"}, "CNTAC:ERRO;Contact 6 cannot be*");
-        row("browsed past", {"CNTAC:SEAR;NAME;none,@RECORD:8"},
-            "CNTAC:SEAR;Baker Nones,,,,,,8,7,8");
+        row("past", {"CNTAC:SEAR;NAME;none,@RECORD:8"}, "CNTAC:SEAR;Baker Nones,,,,,,8,7,8");
         row("renamed",
             {"CNTAC:SEAR;NAME;baker", "CNTAC:SAVE;5,Sonesuch Baker,,,,,", "CNTAC:SEAR;NAME;baker"},
             "CNTAC:SEAR;Sonesuch Baker,,,,,,5,5,8");
         row("new", {"CNTAC:SAVE;NEW,Nonesuch,555-1,,,,"}, refused);
-        row("exactly None", {"CNTAC:SAVE;NEW,None,,,,,"}, refused);
         row("update", {"CNTAC:SAVE;1,None of them,555-1000,,,,"}, refused);
-        row("update of a None name", {"CNTAC:SAVE;5,Nonesuch Baker,555-5,,,,"}, refused);
-        row("lower case saved", {"CNTAC:SAVE;NEW,none given,,,,,", "CNTAC:SEAR;NAME;given"},
-            "CNTAC:SEAR;none given,,,,,,9,9");
-        row("capitals saved", {"CNTAC:SAVE;NEW,NONE Given,,,,,", "CNTAC:SEAR;NAME;given"},
-            "CNTAC:SEAR;NONE Given,,,,,,9,9");
-        row("leading space saved", {"CNTAC:SAVE;NEW, None Given,,,,,", "CNTAC:SEAR;NAME;given"},
-            "CNTAC:SEAR; None Given,,,,,,9,9");
+        row("others saved",
+            {"CNTAC:SAVE;NEW,none given,,,,,", "CNTAC:SAVE;NEW,NONE Given,,,,,",
+             "CNTAC:SAVE;NEW, None Given,,,,,", "CNTAC:SEAR;NAME;given"},
+            "CNTAC:SEAR;none given,,,,,,9,9,10,11");
     }
 
     void noMatchNames()
     {
         QFETCH(QStringList, requests);
         QFETCH(QString, reply);
-        QCOMPARE(add("Nonesuch Baker", ""), 5);
-        QCOMPARE(add("None", "", "", "none@x"), 6);
-        QCOMPARE(add("nonesuch lower", ""), 7);
-        QCOMPARE(add("Baker Nones", ""), 8);
+        for (const char* name : {"Nonesuch Baker", "None", "nonesuch lower", "Baker Nones"})
+            QVERIFY(add(name, "", "", name[4] ? "" : "none@x") > 0); // 5 to 8
         QString answer;
         QString before;
         for (const QString& request : std::as_const(requests)) {
@@ -139,19 +131,15 @@ private slots:
             QCOMPARE(ask("STATS:CNTS;00"), before);
     }
 
-    // Exact text beats a lower ID, digits alone take the lowest ID, and numbers of a contact
-    // added later count too.
-    void lookup()
+    // A number is looked up by its exact text first, then by its digits (the lowest ID), and
+    // numbers of a contact added later count too. Saves are stored, found, and all or nothing.
+    void lookupAndSaves()
     {
         QStringList ids;
         for (const char* number :
              {"555-1000", "5551000", "(555) 100-0", " 5551000 ", "555-4444", "555-9999", "unknown"})
             ids << QString::number(m_f->contacts.lookup(number).value_or(Contact{}).id);
         QCOMPARE(ids.join(' '), "1 2 1 2 4 0 0");
-    }
-
-    void savesAreStoredFoundAndAllOrNothing()
-    {
         QVERIFY(ask("CNTAC:SAVE;1,Ann Berg,,555-3,a@x,555-7,555-8").startsWith("CNTAC:SAVE;"));
         QCOMPARE(ask("CNTAC:SEAR;NAME;berg"), "CNTAC:SEAR;Ann Berg,,555-3,a@x,555-7,555-8,1,1");
         QCOMPARE(ask("CNTAC:SEAR;NAME;lee"), "CNTAC:SEAR;None");
@@ -161,19 +149,12 @@ private slots:
         QVERIFY(ask("CNTAC:SAVE;NEW, New One ,555-5,,,,").startsWith("CNTAC:SAVE;"));
         QCOMPARE(ask("CNTAC:SEAR;NAME;new"), "CNTAC:SEAR; New One ,555-5,,,,,5,5");
 
-        // The second write of a save fails: nothing of the save may stay behind.
+        // The second number of a save cannot be stored: nothing of the save may stay behind.
         const QString before = ask("CNTAC:SEAR;ALLF;");
-        const QStringList trap =
-            m_f->db.kind() == StoreLocation::Kind::SQLite
-                ? QStringList{"CREATE TRIGGER refuse BEFORE INSERT ON contact_numbers"
-                              " WHEN NEW.number = '000' BEGIN SELECT RAISE(ABORT, 'refused'); END"}
-                : QStringList{"CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS"
-                              " $$BEGIN RAISE EXCEPTION 'refused'; END$$",
-                              "CREATE TRIGGER refuse BEFORE INSERT ON contact_numbers FOR EACH ROW"
-                              " WHEN (NEW.number = '000') EXECUTE FUNCTION refuse()"};
-        for (const QString& sql : trap)
-            QVERIFY2(m_f->db.execute(sql), qPrintable(m_f->db.errorText()));
-        for (const char* save : {"CNTAC:SAVE;NEW,Half,000,,,,", "CNTAC:SAVE;1,Changed,000,,,,"})
+        QVERIFY2(m_f->db.execute("CREATE UNIQUE INDEX refuse ON contact_numbers (digits) WHERE "
+                                 "digits = '000'"),
+                 qPrintable(m_f->db.errorText()));
+        for (const char* save : {"CNTAC:SAVE;NEW,Half,000,0-0-0,,,", "CNTAC:SAVE;1,X,000,0-0-0,,,"})
             QVERIFY(ask(save).startsWith("CNTAC:ERRO;"));
         QCOMPARE(ask("CNTAC:SEAR;ALLF;"), before);
         QCOMPARE(m_f->contacts.lookup("555-8")->id, 1);
@@ -181,10 +162,8 @@ private slots:
         // notification has come in).
         Database other;
         QVERIFY(other.open(m_f->db.path()));
-        // PostgreSQL does not hand out again the IDs of the saves that were undone.
         const qint64 id =
             ContactStore(other).insert(Contact{0, "Elsewhere", {}, {}, {}, {}, {}}).value_or(0);
-        QCOMPARE(id, m_f->db.kind() == StoreLocation::Kind::SQLite ? 6 : 7);
         QTRY_COMPARE(ask("CNTAC:SEAR;NAME;elsewhere"),
                      QStringLiteral("CNTAC:SEAR;Elsewhere,,,,,,%1,%1").arg(id));
     }

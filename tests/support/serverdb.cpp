@@ -8,11 +8,14 @@
 
 namespace testsupport {
 
-bool openDatabase(const QString& databasePath)
+bool openDatabase(const QString& databasePath, bool readOnly, const QString& connection)
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    QSqlDatabase db = QSqlDatabase::addDatabase(
+        QStringLiteral("QSQLITE"),
+        connection.isEmpty() ? QLatin1String(QSqlDatabase::defaultConnection) : connection);
     db.setDatabaseName(databasePath);
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (readOnly)
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     return db.open();
 }
 
@@ -38,27 +41,18 @@ QStringList dbRows(const QString& sql)
 
 bool addContacts(const QString& databasePath, int count)
 {
+    const QString sql = QStringLiteral(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
+        " INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax)"
+        " SELECT 'Contact ' || i || ' Example', '555 01' || i, '555 02' || i,"
+        " 'contact.' || i || '@example.org', '555 03' || i, '555 04' || i FROM n WHERE i <= %1");
     const QString name = QStringLiteral("seed-contacts");
-    bool ok = false;
+    bool ok = openDatabase(databasePath, false, name);
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(databasePath);
-        QSqlQuery insert(db);
-        ok = db.open() && db.transaction() &&
-             insert.prepare(QStringLiteral("INSERT INTO contacts (name, home, mobile, email,"
-                                           " business_phone, business_fax)"
-                                           " VALUES (?, ?, ?, ?, ?, ?)"));
-        for (int i = 1; ok && i <= count; ++i) {
-            const QString n = QString::number(i);
-            for (const QString& value :
-                 {"Contact " + n + " Example", "555 01" + n, "555 02" + n,
-                  "contact." + n + "@example.org", "555 03" + n, "555 04" + n})
-                insert.addBindValue(value);
-            ok = insert.exec();
-        }
-        ok = ok && db.commit();
+        QSqlQuery insert(QSqlDatabase::database(name));
+        ok = ok && insert.exec(sql.arg(count));
         if (!ok)
-            qWarning("Could not add contacts: %s", qPrintable(db.lastError().text()));
+            qWarning("Could not add contacts: %s", qPrintable(insert.lastError().text()));
     }
     QSqlDatabase::removeDatabase(name);
     return ok;

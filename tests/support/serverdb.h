@@ -7,19 +7,18 @@
 
 namespace testsupport {
 
-// Opens the file read-only as the default SQL connection (for dbRows); closeDatabase()
-// removes that connection again.
-bool openDatabase(const QString& databasePath);
+// Opens the file as the default SQL connection (for dbRows) or the one named, read-only
+// unless the server is stopped; closeDatabase() removes the default connection again.
+bool openDatabase(const QString& databasePath, bool readOnly = true,
+                  const QString& connection = {});
 void closeDatabase();
 
-// The rows of a query on the default connection, each row's values joined by "|"; the
-// error text alone when the query failed.
+// The rows of a statement on the default connection, each row's values joined by "|"; the
+// error text alone when it failed.
 QStringList dbRows(const QString& sql);
 
-// Adds contacts "Contact <i> Example" for i = 1..count, each with four phone numbers and
-// an e-mail address (about 100 bytes per record of a contact-list reply), in one
-// transaction, for replies of hundreds of kilobytes. The server must have created the
-// file (started once) and must not be running. False, with a warning, when that failed.
+// Adds contacts "Contact <i> Example", i = 1..count (some 100 bytes each in a contact-list
+// reply) to the file of a server that created it and is not running.
 bool addContacts(const QString& databasePath, int count);
 
 } // namespace testsupport

@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "testkit.h"
+
 #include "session/modvariables.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
@@ -7,30 +9,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMessageBox>
-#include <QProcess>
 #include <QSettings>
-#include <QTest>
 #include <QTimer>
-#include <sys/socket.h>
 
 namespace testsupport {
-
-QList<MsgBoxCall>& boxes()
-{
-    static QList<MsgBoxCall> list;
-    return list;
-}
-
-namespace {
-
-int g_openBoxes = 0;
-
-void recordBox(const MsgBoxCall& call)
-{
-    boxes().append(call);
-}
-
-} // namespace
 
 Environment::Environment()
 {
@@ -38,7 +20,7 @@ Environment::Environment()
     unloadAllWindows();
     resetModVariables();
     boxes().clear();
-    setMsgBoxHandler(recordBox);
+    setMsgBoxHandler(RealModalBoxes::recordBox);
 }
 
 Environment::~Environment()
@@ -46,11 +28,6 @@ Environment::~Environment()
     unloadAllWindows();
     resetModVariables();
     setMsgBoxHandler({});
-}
-
-QString Environment::settingsFile() const
-{
-    return m_dir.filePath(QStringLiteral("Quillora/Quillora.conf"));
 }
 
 RealModalBoxes::RealModalBoxes(int closeAfterMs, Hook whileOpen)
@@ -66,37 +43,10 @@ RealModalBoxes::RealModalBoxes(int closeAfterMs, Hook whileOpen)
                 whileOpen(call);
             QTimer::singleShot(delay, shown, [shown] { shown->done(QMessageBox::Ok); });
         });
-        ++g_openBoxes;
+        ++s_open;
         box->exec();
-        --g_openBoxes;
+        --s_open;
     });
-}
-
-void RealModalBoxes::keepOpen(const QString& title, int ms)
-{
-    m_keepOpen.insert(title, ms);
-}
-
-RealModalBoxes::~RealModalBoxes()
-{
-    setMsgBoxHandler(recordBox);
-}
-
-int RealModalBoxes::open()
-{
-    return g_openBoxes;
-}
-
-QString runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished();
-        return QString();
-    }
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
 void unloadAllWindows()
@@ -134,17 +84,6 @@ LoopbackServer::LoopbackServer()
     });
 }
 
-LoopbackServer::~LoopbackServer()
-{
-    if (m_client)
-        m_client->abort();
-}
-
-bool LoopbackServer::waitForClient(int timeoutMs)
-{
-    return QTest::qWaitFor([this] { return !m_client.isNull(); }, timeoutMs);
-}
-
 void LoopbackServer::send(const QByteArray& bytes)
 {
     if (!m_client)
@@ -154,35 +93,46 @@ void LoopbackServer::send(const QByteArray& bytes)
     (void)QTest::qWaitFor([this] { return !m_client || m_client->bytesToWrite() == 0; }, 5000);
 }
 
-bool LoopbackServer::waitForReceived(qsizetype n, int timeoutMs)
+void LoopbackServer::closeClient(bool reset)
 {
-    return QTest::qWaitFor([this, n] { return m_received.size() >= n; }, timeoutMs);
-}
-
-void LoopbackServer::closeClient()
-{
+    if (m_client && reset)
+        testkit::resetOnClose(m_client->socketDescriptor());
     if (m_client)
-        m_client->disconnectFromHost();
+        reset ? m_client->abort() : m_client->disconnectFromHost();
 }
 
-void LoopbackServer::resetClient()
+void RealServer::stop()
 {
-    if (!m_client)
+    if (m_process.state() == QProcess::NotRunning)
         return;
-    const linger hard{1, 0}; // closing with a zero linger time sends RST
-    ::setsockopt(static_cast<int>(m_client->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
-                 sizeof hard);
-    m_client->abort();
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000))
+        kill();
 }
 
-bool LoopbackServer::waitForDisconnect(int timeoutMs)
+bool RealServer::start(const QStringList& extraArguments)
 {
-    return QTest::qWaitFor([this] { return m_clientGone || !m_client; }, timeoutMs);
+    m_log.clear();
+    m_port = testkit::startListening(m_process, m_binary,
+                                     QStringList{"--port", QString::number(m_port), "--db",
+                                                 databasePath(), "--control", control()} +
+                                         extraArguments,
+                                     &m_log);
+    return m_port != 0;
 }
 
-} // namespace testsupport
-
-namespace testsupport {
+int RealServer::ring(const QString& number)
+{
+    QProcess process;
+    process.start(m_binary, {"ring", "--control", control(), number});
+    // The event loop keeps running, so the client in this process sees the call.
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
 
 QStringList gridRows(const GridModel& grid)
 {
@@ -206,15 +156,8 @@ QStringList logMessages()
 
 qint64 residentMiB(Resident which)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray key = which == Resident::Now ? "VmRSS:" : "VmHWM:";
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() / 1024;
-    }
-    return -1;
+    const qint64 kB = testkit::statusFigure(0, which == Resident::Now ? "VmRSS" : "VmHWM");
+    return kB < 0 ? -1 : kB / 1024;
 }
 
 void restartResidentPeak()

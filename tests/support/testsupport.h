@@ -1,40 +1,37 @@
 #pragma once
 
 // Shared test fixtures: an isolated settings store, recorded message boxes, a clean
-// window registry between cases, and a loopback peer that sends and records exact bytes.
+// window registry between cases, a loopback peer that sends and records exact bytes, and
+// the real server program.
 
 #include "shell/msgbox.h"
 #include "statistics/gridmodel.h"
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QObject>
 #include <QPointer>
+#include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
 #include <functional>
-#include <memory>
 
 namespace testsupport {
 
 // Every message box shown since the last reset, in order.
-QList<MsgBoxCall>& boxes();
+inline QList<MsgBoxCall>& boxes()
+{
+    static QList<MsgBoxCall> list;
+    return list;
+}
 
-// Points the settings store at a fresh temporary folder, records message boxes
-// instead of showing them, and resets the shared variables and the window registry.
-// Construct one per test case (init) and destroy it in cleanup.
+// Points the settings store at a fresh temporary folder, records message boxes instead of
+// showing them, and resets the shared variables and the window registry. One per test case.
 class Environment {
 public:
     Environment();
     ~Environment();
-    Environment(const Environment&) = delete;
-    Environment& operator=(const Environment&) = delete;
-
-    QString settingsFolder() const { return m_dir.path(); }
-    QString settingsFile() const;
 
 private:
     QTemporaryDir m_dir;
@@ -42,29 +39,25 @@ private:
 
 // While it lives, every message box is a real modal box running its own event loop, as
 // for users: it is recorded in boxes(), `whileOpen` (if any) runs once inside the box's
-// loop right after it opened, and the box closes itself `closeAfterMs` after that. Restores
-// the recorder of the Environment when it goes.
+// loop right after it opened, and the box closes itself `closeAfterMs` after that.
 class RealModalBoxes {
 public:
     using Hook = std::function<void(const MsgBoxCall&)>;
     explicit RealModalBoxes(int closeAfterMs = 50, Hook whileOpen = {});
-    ~RealModalBoxes();
+    ~RealModalBoxes() { setMsgBoxHandler(recordBox); }
     RealModalBoxes(const RealModalBoxes&) = delete;
     RealModalBoxes& operator=(const RealModalBoxes&) = delete;
 
     // Boxes with this title stay open for `ms` instead (a user reading slowly).
-    void keepOpen(const QString& title, int ms);
-
+    void keepOpen(const QString& title, int ms) { m_keepOpen.insert(title, ms); }
     // How many boxes are open right now (nested ones count each).
-    static int open();
+    static int open() { return s_open; }
+    static void recordBox(const MsgBoxCall& call) { boxes().append(call); }
 
 private:
+    static inline int s_open = 0;
     QHash<QString, int> m_keepOpen;
 };
-
-// Runs a command-line tool (the X tools of the desktop tests) and returns what it wrote
-// to its standard output; empty when it could not run within 10 s.
-QString runTool(const QString& program, const QStringList& arguments);
 
 // Unloads every window and lets Qt delete them now.
 void unloadAllWindows();
@@ -77,30 +70,34 @@ class LoopbackServer : public QObject {
     Q_OBJECT
 public:
     LoopbackServer();
-    ~LoopbackServer() override;
+    ~LoopbackServer() override
+    {
+        if (m_client)
+            m_client->abort();
+    }
 
     quint16 port() const { return m_port; }
     QString portText() const { return QString::number(port()); }
-
-    bool waitForClient(int timeoutMs = 5000);
-    bool hasClient() const { return !m_client.isNull(); }
-
+    bool waitForClient(int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([this] { return !m_client.isNull(); }, timeoutMs);
+    }
     // Writes the bytes as one packet and waits until they have left.
     void send(const QByteArray& bytes);
-    // Waits until at least n bytes have been received in all.
-    bool waitForReceived(qsizetype n, int timeoutMs = 5000);
+    bool waitForReceived(qsizetype n, int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([this, n] { return m_received.size() >= n; }, timeoutMs);
+    }
     QByteArray received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
-
-    // How many clients have connected so far.
-    int connections() const { return m_connections; }
-
-    void closeClient();
-    // Ends the connection with a reset (RST) instead of an orderly close.
-    void resetClient();
-    bool waitForDisconnect(int timeoutMs = 5000);
+    int connections() const { return m_connections; } // so far
+    void closeClient(bool reset = false); // a reset (RST) if asked, else an orderly close
+    void resetClient() { closeClient(true); }
+    bool waitForDisconnect(int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([this] { return m_clientGone || !m_client; }, timeoutMs);
+    }
     void stopListening() { m_server.close(); }
-    // Listens again on the same port.
     bool resumeListening() { return m_server.listen(QHostAddress::LocalHost, m_port); }
 
 private:
@@ -112,13 +109,45 @@ private:
     quint16 m_port = 0;
 };
 
+// The real server program (tests get it as QUILLORA_SERVER_BIN) with a temporary database
+// and its own control socket, stopped when the object goes.
+class RealServer {
+public:
+    explicit RealServer(QString binary) : m_binary(std::move(binary)) {}
+    ~RealServer() { stop(); }
+
+    // Starts it with the extra arguments (say --password, --demo) and waits until it
+    // listens. Started again after stop() or kill(), it keeps its port and database and
+    // begins a new log.
+    bool start(const QStringList& extraArguments = {});
+    void stop(); // as SIGTERM does, closing the database in order
+    void kill()  // at once, as a crash or a power cut would
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    quint16 port() const { return m_port; }
+    QString databasePath() const { return m_dir.filePath(QStringLiteral("server.sqlite")); }
+    QString control() const { return m_dir.filePath(QStringLiteral("control")); }
+    // Runs "quillora-server ring NUMBER" against it; the exit code (-1 if it hung).
+    int ring(const QString& number);
+    QString log() { return m_log += QString::fromUtf8(m_process.readAll()); } // since start()
+
+private:
+    QString m_binary;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_log;
+    quint16 m_port = 0;
+};
+
 // This process's resident memory in MiB, now or at its peak since the last restart of
 // the peak (-1 where it cannot be read).
 enum class Resident { Now, Peak };
 qint64 residentMiB(Resident which = Resident::Now);
 void restartResidentPeak();
-// Whether memory figures mean what they say: under AddressSanitizer freed memory is held
-// back in quarantine and every block has guard zones, so they do not.
+// Under AddressSanitizer freed memory is held back in quarantine and every block has guard
+// zones, so memory figures do not mean what they say.
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool MemoryFiguresHold = false;
 #else

@@ -1,0 +1,255 @@
+// The client on a real X desktop with a window manager and a system tray, observed and
+// clicked from outside with the X tools: window sizes are outer sizes; the pop-up's place
+// and stacking; the tray icon tells of the back-off and missed calls, and comes late.
+
+#include "popup/frmquillora.h"
+#include "shell/forms.h"
+#include "shell/frmmain.h"
+#include "shell/outersize.h"
+#include "shell/twips.h"
+#include "statistics/frmstatistics.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QToolTip>
+#include <csignal>
+
+using testsupport::logMessages;
+
+namespace {
+
+// What a command-line tool wrote to its standard output; empty when it failed to run.
+QString runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000))
+        process.kill();
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+// The numbers the pattern captures in the text.
+QStringList captured(const char* pattern, const QString& text)
+{
+    return QRegularExpression(pattern).match(text).capturedTexts().mid(1);
+}
+
+// The window's client area as the X server has it, grown by the frame the window manager
+// announces; invalid while it announces none.
+QSize outerSize(const QWidget* window)
+{
+    const QString id = QString::number(window->winId());
+    const QStringList size =
+        captured("Width: (\\d+)\\s+Height: (\\d+)", runTool("xwininfo", {"-id", id}));
+    const QStringList frame = captured("= (\\d+), (\\d+), (\\d+), (\\d+)",
+                                       runTool("xprop", {"-id", id, "_NET_FRAME_EXTENTS"}));
+    const auto n = [](const QStringList& list, int i) { return list.value(i).toInt(); };
+    const QSize border(n(frame, 0) + n(frame, 1), n(frame, 2) + n(frame, 3));
+    return border.isNull() ? QSize() : QSize(n(size, 0), n(size, 1)) + border;
+}
+
+// Waits until the window's outer size, in twips, is as expected (0: any); what it was.
+QString outerBecomes(const QWidget* window, int widthTwips, int heightTwips)
+{
+    QSize outer;
+    const bool ok = QTest::qWaitFor(
+        [&] {
+            outer = outerSize(window);
+            return outer.isValid() && (!widthTwips || outer.width() == twips(widthTwips)) &&
+                   (!heightTwips || outer.height() == twips(heightTwips));
+        },
+        10000);
+    return ok ? QString() : QStringLiteral("outer %1x%2").arg(outer.width()).arg(outer.height());
+}
+
+QString hexId(WId id)
+{
+    return QStringLiteral("0x") + QString::number(id, 16);
+}
+
+// The window of our icon among those the tray's panel embeds, once it is there; 0 until then.
+WId embeddedIcon(int timeoutMs = 10000)
+{
+    WId icon = 0;
+    (void)QTest::qWaitFor(
+        [&icon] {
+            const QString panel =
+                runTool("xdotool", {"search", "--classname", "^panel$"}).trimmed();
+            const QString tray = runTool("xwininfo", {"-tree", "-id", panel});
+            for (const QWidget* widget : QApplication::topLevelWidgets())
+                if (widget->internalWinId() && tray.contains(hexId(widget->internalWinId())))
+                    icon = widget->internalWinId();
+            return icon != 0;
+        },
+        timeoutMs);
+    return icon;
+}
+
+// The pointer moved onto the icon (a synced move needs it elsewhere first), then `then`.
+void pointAt(WId icon, const QStringList& then)
+{
+    runTool("xdotool", QStringList{"mousemove", "0", "0", "mousemove", "--sync", "--window",
+                                   hexId(icon), "8", "8"} +
+                           then);
+}
+
+} // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+    std::unique_ptr<testsupport::Environment> env;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 20000),
+                 "run under scripts/with-desktop");
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    void init() { env = std::make_unique<testsupport::Environment>(); }
+    void cleanup()
+    {
+        env.reset();
+        ConnectionKeeper::times() = {};
+    }
+
+    // Sizes set are outer sizes; a window the desktop draws no frame for is that large.
+    void windowsAreTheirOuterSizes()
+    {
+        QWidget unframed(nullptr, Qt::FramelessWindowHint);
+        (new OuterSize(&unframed, OuterSize::Kind::Fixed))->setOuter(QSize(300, 200));
+        unframed.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&unframed));
+        QTRY_COMPARE(unframed.size(), QSize(300, 200));
+        FrmMain* main = frmMain();
+        main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(main));
+        for (const int height :
+             {FrmMain::ShortHeightTwips, FrmMain::TallHeightTwips, FrmMain::ShortHeightTwips}) {
+            QCOMPARE(outerBecomes(main, FrmMain::WidthTwips, height), QString());
+            main->chkDebug->click();
+        }
+        testsupport::LoopbackServer server;
+        QVERIFY(testsupport::connectMainWindow(server));
+        main->StatisticsStatistics->trigger();
+        FrmStatistics* s = forms::loadedOrNull<FrmStatistics>();
+        QVERIFY(s && QTest::qWaitForWindowExposed(s));
+        QCOMPARE(outerBecomes(s, FrmStatistics::LoadWidthTwips, 0), QString());
+        QCOMPARE(s->windowWidth(), FrmStatistics::LoadWidthTwips);
+    }
+
+    // The pop-up lands at the top right of the 1024-pixel screen and stays over an ordinary
+    // window that is raised and activated over it.
+    void popUpTopRightAndAboveOtherWindows()
+    {
+        FrmQuillora* popUp = frmQuillora();
+        popUp->showPopUp();
+        QVERIFY(QTest::qWaitForWindowExposed(popUp));
+        QTRY_COMPARE(captured("upper-left X:\\s+(-?\\d+)\\s+Absolute upper-left Y:\\s+(-?\\d+)",
+                              runTool("xwininfo", {"-id", QString::number(popUp->winId())})),
+                     QStringList({"692", "16"}));
+        QWidget cover;
+        cover.setGeometry(600, 0, 424, 400);
+        cover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cover));
+        runTool("xdotool", {"windowraise", hexId(cover.winId()), "windowactivate", "--sync",
+                            hexId(cover.winId())});
+        const QString stacking = // bottom to top
+            runTool("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}).simplified() + ',';
+        const auto level = [&](WId w) { return stacking.indexOf(' ' + hexId(w) + ','); };
+        QVERIFY2(level(cover.winId()) > 0 && level(popUp->winId()) > level(cover.winId()),
+                 qPrintable(stacking));
+        popUp->close();
+    }
+
+    // While the client waits to reconnect the tooltip and the status bar say so; the calls
+    // missed meanwhile are told in one tray message, also while the window is shown.
+    void trayBackOffAndMissedCalls()
+    {
+        testsupport::storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
+        testsupport::storeSetting(QStringLiteral("ClientReconnectAttemps"), QStringLiteral("0"));
+        ConnectionKeeper::times() = {0, 0};
+        testsupport::LoopbackServer server;
+        FrmMain* main = frmMain();
+        main->show();
+        QVERIFY(testsupport::connectMainWindow(server));
+        server.send("Welcome to Quillora Server [0.92]");
+        QVERIFY(QTest::qWaitFor([main] { return main->sckConnect().isGreeted(); }));
+        server.stopListening();
+        server.closeClient();
+        QVERIFY(QTest::qWaitFor([main] {
+            return main->statusPanel[0]->text().startsWith(QLatin1String("Reconnecting in"));
+        }));
+        const WId icon = embeddedIcon();
+        QVERIFY(icon);
+        pointAt(icon, {"mousemove_relative", "1", "1"});
+        QVERIFY(QTest::qWaitFor(
+            [] { return QToolTip::isVisible() && QToolTip::text().contains("Reconnecting"); },
+            10000));
+        QVERIFY(QToolTip::text().contains("Quillora Client - Reconnecting at "));
+        QVERIFY(QToolTip::text().size() <= 64);
+
+        // Calls by the server's clock later than the last word heard, and one before.
+        const QDateTime now = QDateTime::currentDateTime();
+        const auto at = [&now](int s) { return now.addSecs(s).toString("yyyy-MM-dd HH:mm:ss"); };
+        QVERIFY(server.resumeListening());
+        QVERIFY(QTest::qWaitFor([&server] { return server.connections() == 2; }, 10000));
+        server.clearReceived();
+        server.send("Welcome to Quillora Server [0.92]");
+        QVERIFY(server.waitForReceived(14)); // the question for the last calls
+        server.send(("STATS:LAST;3#03Ann," + at(2) + ",555-0101,Bob," + at(2) + ",555-0102,Cy," +
+                     at(-3600) + ",555-0103")
+                        .toUtf8());
+        const auto trayMessageShown = [] {
+            for (QWidget* tip : QApplication::topLevelWidgets())
+                for (const QLabel* label : tip->findChildren<QLabel*>())
+                    if (tip->inherits("QBalloonTip") && tip->isVisible() &&
+                        label->text() == QLatin1String("2 calls while disconnected"))
+                        return true;
+            return false;
+        };
+        QVERIFY(QTest::qWaitFor(trayMessageShown, 10000));
+        QVERIFY(main->isVisible());
+        main->FileExit->trigger();
+    }
+
+    // No tray at the start: the window is minimised instead. A tray that starts later
+    // shows the icon, and a left click on it brings the window back at its height. (Last:
+    // it ends the desktop's tray.)
+    void trayStartedLaterBringsTheWindowBack()
+    {
+        const qint64 trayer = qEnvironmentVariable("WITH_DESKTOP_TRAYER_PID").toLongLong();
+        QVERIFY2(trayer > 0, "run under scripts/with-desktop");
+        ::kill(static_cast<pid_t>(trayer), SIGTERM);
+        QVERIFY(QTest::qWaitFor([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+
+        testsupport::storeSetting(QStringLiteral("ClientMinimized"), QStringLiteral("True"));
+        FrmMain* main = frmMain();
+        QVERIFY(!main->isHiddenInTray());
+        main->show(); // as the program does with a window not hidden in the tray
+        QVERIFY(QTest::qWaitFor([main] { return main->isMinimized(); }));
+        QCOMPARE(logMessages().first(), QString("No system tray: minimized instead."));
+
+        QProcess tray;
+        tray.startCommand(qEnvironmentVariable("WITH_DESKTOP_TRAYER"));
+        const WId icon = embeddedIcon(20000);
+        QVERIFY(icon);
+        pointAt(icon, {"click", "1"});
+        QVERIFY(
+            QTest::qWaitFor([main] { return main->isVisible() && !main->isMinimized(); }, 10000));
+        QCOMPARE(logMessages().first(), QString("Maximize from tray."));
+        QTRY_COMPARE(main->frameGeometry().height(), twips(FrmMain::ShortHeightTwips));
+        main->FileExit->trigger();
+        tray.kill();
+        tray.waitForFinished();
+    }
+};
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"

@@ -1,0 +1,458 @@
+// The windows against a loopback server: greetings, probes, calls, statistics replies held
+// until whole, the statistics query and time-out, contacts saves through a lost connection,
+// the settings dialog and the pop-up's countdown. (Real server: e2e/tst_clientserver.)
+
+#include "contacts/frmcontacts.h"
+#include "faultproxy.h"
+#include "popup/frmquillora.h"
+#include "session/keepalive.h"
+#include "session/modvariables.h"
+#include "settings/frmsettings.h"
+#include "settings/settingsstore.h"
+#include "shell/forms.h"
+#include "shell/frmmain.h"
+#include "statistics/frmstatistics.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTest>
+
+using testsupport::boxes;
+using testsupport::logMessages;
+using W = FrmContacts;
+
+namespace {
+
+enum Mode { LastCalls, UnrecognisedCalls, TopCallers, ContactList };
+
+const QByteArray TwoCalls = "STATS:LAST#00Ann,12:01,5551234,Bob,12:05,5559876";
+const QByteArray Record = "CNTAC:SEAR;Ann Lee,111,222,ann@example.org,333,444,31,7,12,31";
+
+} // namespace
+
+class TestWindows : public QObject {
+    Q_OBJECT
+    std::unique_ptr<testsupport::Environment> env;
+    std::unique_ptr<testsupport::LoopbackServer> server;
+
+    static FrmQuillora* popUp() { return forms::loadedOrNull<FrmQuillora>(); }
+    static W* loaded() { return forms::loadedOrNull<W>(); }
+    static void press(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    // The grid's first rows below the header, cells joined by "|".
+    static QString shown(const FrmStatistics* w)
+    {
+        return testsupport::gridRows(w->MSFlexGrid1->grid()).mid(0, 2).join('/');
+    }
+    static bool locked(const FrmStatistics* w)
+    {
+        return !w->cmdQuery->isEnabled() && !w->cmbRecords->isEnabled() &&
+               w->cmdButton->isEnabled();
+    }
+    // Ticks of the poller, driven by the test.
+    static void tick(FrmStatistics* w, int n = 1)
+    {
+        while (n-- > 0)
+            w->timerStats_Timer();
+    }
+    static FrmSettings* openDialog()
+    {
+        frmMain()->ToolsSettings->trigger();
+        return frmSettings();
+    }
+
+    // Sends a reply and waits until the window has applied it.
+    bool applied(const QByteArray& reply)
+    {
+        loaded()->lblInput[1]->setText(QStringLiteral("(waiting)"));
+        server->send(reply);
+        return QTest::qWaitFor(
+            [] { return loaded() && loaded()->lblInput[1]->text() != "(waiting)"; });
+    }
+
+    // Waits for exactly these bytes at the server, then forgets them.
+    bool expectRequest(const QByteArray& request)
+    {
+        const bool arrived =
+            server->waitForReceived(request.size()) && server->received() == request;
+        if (!arrived)
+            qWarning("expected %s, received %s", request.constData(),
+                     server->received().constData());
+        server->clearReceived();
+        return arrived;
+    }
+
+    FrmMain* connectedMain()
+    {
+        if (!server)
+            server = std::make_unique<testsupport::LoopbackServer>();
+        return testsupport::connectMainWindow(*server) ? frmMain() : nullptr;
+    }
+
+    // Sends each as its own read and waits until it has been read.
+    void sendEach(const QList<QByteArray>& messages)
+    {
+        QSignalSpy read(&frmMain()->sckConnect(), &Session::dataArrived);
+        for (const QByteArray& message : messages) {
+            server->send(message);
+            QVERIFY(read.wait());
+        }
+    }
+
+    FrmStatistics* openStatistics()
+    {
+        if (!connectedMain())
+            return nullptr;
+        frmMain()->StatisticsStatistics->trigger();
+        return forms::loadedOrNull<FrmStatistics>();
+    }
+
+    // Queries and checks the exact request sent; `manual`: the test drives the ticks.
+    bool query(FrmStatistics* w, int mode, const QString& count, const QByteArray& expected,
+               bool manual = false)
+    {
+        server->clearReceived();
+        w->optStatMode[mode]->setChecked(true);
+        w->cmbRecords->setEditText(count);
+        press(w->cmdQuery);
+        if (manual)
+            w->timerStats->stop();
+        return server->waitForReceived(expected.size()) && server->received() == expected &&
+               locked(w);
+    }
+
+    // Sends a reply and waits until it is in the mailbox.
+    bool deliver(const QByteArray& reply)
+    {
+        server->send(reply);
+        return QTest::qWaitFor(
+            [&] { return modVariables().StatsReply == QString::fromLatin1(reply); });
+    }
+
+    // Connects, opens the window from the menu and searches for all.
+    W* openContacts()
+    {
+        if (!connectedMain())
+            return nullptr;
+        frmMain()->ToolAddEditContacts->trigger();
+        press(loaded()->cmdSearch);
+        return expectRequest("CNTAC:SEAR;ALLF;") ? loaded() : nullptr;
+    }
+
+private slots:
+    void init() { env = std::make_unique<testsupport::Environment>(); }
+    void cleanup()
+    {
+        env.reset();
+        server.reset();
+    }
+
+    // Accepted: the password alone, then a second greeting (even a refused one) ignored,
+    // probes answered with their own bytes, silently, and a 2 MB call logged in part (a line
+    // of megabytes freezes the log pane). Refused: a box, nothing sent.
+    void greetings_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("greeting");
+        QTest::addColumn<QString>("usingLine"); // empty: accepted
+        for (const auto& [name, password, greeting, usingLine] :
+             {std::tuple{"0.92", "s3cret pass", "Welcome to Quillora Server [0.92]", ""},
+              {"CR LF, no password", "", "Welcome [0.92]\r\n", ""},
+              {"0.100 is below as text", "pw", "Welcome [0.100]", "You are currently using 0.100"},
+              {"no bracket", "pw", "Welcome to Quillora Server",
+               "You are currently using a older version that is not compatible."}})
+            QTest::newRow(name) << QString(password) << QString(greeting) << QString(usingLine);
+    }
+    void greetings()
+    {
+        QFETCH(QString, password);
+        QFETCH(QString, greeting);
+        QFETCH(QString, usingLine);
+        testsupport::storeSetting(SettingsStore::ClientServerPassword, password);
+        FrmMain* main = connectedMain();
+        QVERIFY(main);
+        sendEach({greeting.toUtf8()});
+        QTRY_VERIFY(logMessages().first().startsWith(greeting.trimmed()));
+        if (!usingLine.isEmpty()) {
+            QTRY_COMPARE(boxes().size(), 1);
+            QCOMPARE(boxes().first().prompt.split("\r\n").value(2), usingLine);
+            QVERIFY(server->waitForDisconnect());
+            QCOMPARE(server->received(), QByteArray());
+            return;
+        }
+        const int lines = main->logLines().size();
+        sendEach({greeting.toUtf8(), "Welcome [0.10]", "ping_:1", "PING_",
+                  "PING_:", "PING_:\xff\xfe\x80"});
+        const QByteArray pongs = "PONG_:PONG_:\xff\xfe\x80";
+        QVERIFY(server->waitForReceived(password.toUtf8().size() + pongs.size()));
+        QCOMPARE(server->received(), password.toUtf8() + pongs);
+        QCOMPARE(main->logLines().size(), lines);
+        QVERIFY(main->sckConnect().isConnected() && boxes().isEmpty());
+        server->send("CALL_:" + QByteArray(2 * 1024 * 1024, 'y'));
+        QTRY_VERIFY(
+            logMessages().first().contains(QRegularExpression(" … \\(\\d+ characters\\)$")));
+        QVERIFY(logMessages().first().size() < 5000);
+    }
+
+    // A reply short of its stated fields waits past the quiet time, and is dropped when the
+    // server closes first; one that has begun them all waits as long as its own gaps, not
+    // the link's quiet time.
+    void replyHeldByItsStatedSize()
+    {
+        FrmMain* main = connectedMain();
+        QVERIFY(main);
+        main->sckConnect().setQuietInterval(200);
+        server->send("STATS:LAST;2#03Ann,14:03,555-1,");
+        QTest::qWait(400); // past one quiet time
+        server->send("Bob,14:05,555-");
+        QTest::qWait(100);
+        server->send("2");
+        QTRY_COMPARE(modVariables().StatsReply,
+                     QString("STATS:LAST;2#03Ann,14:03,555-1,Bob,14:05,555-2"));
+        // Complete in one read, it is not held for the link's long quiet time.
+        modVariables().StatsReply.clear();
+        main->sckConnect().setQuietInterval(60000);
+        server->send("STATS:LAST;1#03Cy,14:07,555-3");
+        QTRY_COMPARE(modVariables().StatsReply, QString("STATS:LAST;1#03Cy,14:07,555-3"));
+        modVariables().StatsReply.clear();
+        server->send("STATS:LAST;2#03Dee,14:09,555-4,");
+        QTRY_VERIFY(main->sckConnect().heldStatsBytes() > 0);
+        server->closeClient();
+        QTRY_COMPARE(logMessages().first(), QString("Disconnected."));
+        QCOMPARE(modVariables().StatsReply, QString());
+    }
+
+    // A reply cut by a failing connection (nothing is taken, the system gives up sending)
+    // is dropped, not handed on under the error's box.
+    void cutReplyDroppedWhenTheConnectionFails()
+    {
+        const auto restore =
+            qScopeGuard([saved = keepalive::times()] { keepalive::times() = saved; });
+        keepalive::times().userTimeoutMs = 300;
+        server = std::make_unique<testsupport::LoopbackServer>();
+        testsupport::FaultProxy proxy(server->port(), 64 * 1024);
+        QVERIFY(testsupport::connectMainWindowTo(proxy.port()) && server->waitForClient());
+        Session& session = frmMain()->sckConnect();
+        session.setQuietInterval(1000); // held 3 s: past the error, into its box
+        testsupport::RealModalBoxes boxes(4000);
+        server->send("STATS:LAST;2#03Ann,14:03,555-1,");
+        QTRY_VERIFY(session.heldStatsBytes() > 0);
+        proxy.setMode(testsupport::FaultProxy::Mode::BlackHole);
+        QVERIFY(session.send(QString(1 << 20, QLatin1Char('x'))));
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::boxes().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::RealModalBoxes::open(), 0, 10000);
+        QCOMPARE(modVariables().StatsReply, QString());
+    }
+    // Two replies on the last tick: the second shows, no time-out. The 501st tick without
+    // one unlocks with a box; a late reply waits in the mailbox, the next query drops it.
+    // Close empties the mailbox and keeps no later reply to its query. Losing the
+    // connection during a query closes the window.
+    void pollerTimeOutLateRepliesAndClose()
+    {
+        FrmStatistics* w = openStatistics();
+        QVERIFY(w && query(w, UnrecognisedCalls, "1", "STATS:UNKN;1", true));
+        tick(w, FrmStatistics::TimeoutTicks);
+        QVERIFY(deliver("STATS:UNKN#00first,1,2") && deliver(TwoCalls));
+        tick(w);
+        QCOMPARE(shown(w), QString("Ann|12:01|5551234/Bob|12:05|5559876"));
+        QVERIFY(!locked(w) && modVariables().StatsReply.isEmpty());
+
+        QVERIFY(query(w, TopCallers, "10", "STATS:TOPS;10", true));
+        tick(w, FrmStatistics::TimeoutTicks);
+        QVERIFY(locked(w));
+        tick(w);
+        QVERIFY(!locked(w));
+        modVariables().StatsReply = QStringLiteral("arrived while the box is up");
+        QTRY_COMPARE(boxes().size(), 1);
+        QVERIFY(boxes().at(0).prompt.startsWith("The query timed out."));
+        QVERIFY(modVariables().StatsReply.isEmpty());
+        QCOMPARE(shown(w), QString("Ann|12:01|5551234/Bob|12:05|5559876"));
+
+        QVERIFY(deliver("STATS:LAST#00late,1,2"));
+        QVERIFY(!w->timerStats->isActive());
+        QVERIFY(query(w, LastCalls, "10", "STATS:LAST;10"));
+        QVERIFY(modVariables().StatsReply.isEmpty());
+        server->send("STATS:LAST#00fresh,3,4");
+        QTRY_VERIFY(!locked(w));
+        QCOMPARE(shown(w), QString("fresh|3|4/||"));
+
+        QVERIFY(query(w, LastCalls, "10", "STATS:LAST;10", true) && deliver(TwoCalls));
+        press(w->cmdButton);
+        QVERIFY(!forms::loadedOrNull<FrmStatistics>() && modVariables().StatsReply.isEmpty());
+        frmMain()->StatisticsStatistics->trigger();
+        QVERIFY(query(w = frmStatistics(), LastCalls, "10", "STATS:LAST;10"));
+        press(w->cmdButton);
+        QSignalSpy read(&frmMain()->sckConnect(), &Session::messageReceived);
+        server->send(TwoCalls);
+        QVERIFY(read.wait());
+        QVERIFY(modVariables().StatsReply.isEmpty());
+
+        frmMain()->StatisticsStatistics->trigger();
+        const QPointer<FrmStatistics> gone(w = frmStatistics());
+        QVERIFY(query(w, LastCalls, "10", "STATS:LAST;10"));
+        server->closeClient();
+        QTRY_VERIFY(gone.isNull());
+        QTRY_COMPARE(boxes().size(), 2);
+        QCOMPARE(boxes().at(1).prompt + "|" + boxes().at(1).title,
+                 QString("You are currently not connected.|Statistics."));
+    }
+
+    // The time-out counts the ticks in which nothing of the reply arrived: a slow link
+    // that keeps delivering is not timed out, a stalled one is.
+    void replyStillArrivingIsNotTimedOut()
+    {
+        FrmStatistics* w = openStatistics();
+        QVERIFY(w);
+        frmMain()->sckConnect().setQuietInterval(60000); // held until it is complete
+        QVERIFY(query(w, ContactList, "10", "STATS:CNTS;00", true));
+        tick(w, FrmStatistics::TimeoutTicks);
+        server->send("STATS:CNTS;2#01");
+        QTRY_VERIFY(frmMain()->sckConnect().heldStatsBytes() > 0);
+        tick(w); // the 501st tick, but the reply has begun: no time-out
+        QVERIFY(locked(w));
+        tick(w, FrmStatistics::TimeoutTicks);
+        server->send("7,");
+        QTRY_VERIFY(frmMain()->sckConnect().heldStatsBytes() > 15);
+        tick(w, FrmStatistics::TimeoutTicks + 1);
+        QVERIFY(locked(w) && boxes().isEmpty());
+        tick(w); // 501 ticks since the last part came
+        QVERIFY(!locked(w));
+        QTRY_COMPARE(boxes().size(), 1);
+        QVERIFY(boxes().at(0).prompt.startsWith("The query timed out."));
+    }
+
+    // A save reply that names a new record's ID: the next save updates that record. Another
+    // wording, or a reply after New contact was pressed again, leaves the ID.
+    void aNewRecordLearnsItsId()
+    {
+        W* w = openContacts();
+        QVERIFY(w);
+        const auto saveNew = [this, w](const QString& name) {
+            press(w->cmdContact[W::NewContact]);
+            w->txtInput[0]->setText(name);
+            press(w->cmdContact[W::Save]);
+            return expectRequest("CNTAC:SAVE;NEW," + name.toUtf8() + ",,,,,");
+        };
+        QVERIFY(saveNew("Ann"));
+        QVERIFY(applied("CNTAC:SAVE;New record saved with ID 57."));
+        press(w->cmdContact[W::Edit]);
+        press(w->cmdContact[W::Save]);
+        QVERIFY(expectRequest("CNTAC:SAVE;57,Ann,,,,,"));
+        QVERIFY(applied("CNTAC:SAVE;New record saved with ID 58."));
+        QCOMPARE(w->lblInput[0]->text(), QStringLiteral("57")); // an update's reply: not ours
+        for (const QByteArray reply :
+             {"CNTAC:SAVE;Saved as record 59.", "CNTAC:SAVE;New record saved with ID 5x.",
+              "CNTAC:ERRO;Not saved."}) {
+            QVERIFY(saveNew("Bob") && applied(reply));
+            QCOMPARE(w->lblInput[0]->text(), QString());
+        }
+        QVERIFY(saveNew("Cy"));
+        press(w->cmdContact[W::NewContact]);
+        QVERIFY(applied("CNTAC:SAVE;New record saved with ID 60."));
+        QCOMPARE(w->lblInput[0]->text(), QString());
+        // A comma would shift the fields: refused, still editing, nothing typed lost.
+        w->txtInput[0]->setText(QStringLiteral("Lee, Ann"));
+        press(w->cmdContact[W::Save]);
+        QVERIFY(w->cmdContact[W::Save]->isEnabled());
+        QCOMPARE(w->txtInput[0]->text(), QStringLiteral("Lee, Ann"));
+        QVERIFY(boxes().isEmpty());
+    }
+
+    // Editing, a lost connection keeps the window and what was typed; Save waits until
+    // logged in again. Browsing, or loaded while disconnected, the window closes.
+    void editingOutlivesTheConnection()
+    {
+        W* w = openContacts();
+        QVERIFY(w && applied(Record));
+        press(w->cmdContact[W::Edit]);
+        w->txtInput[0]->setText(QStringLiteral("Typed"));
+        server->closeClient();
+        QTRY_COMPARE(boxes().size(), 1);
+        press(w->cmdContact[W::Save]);
+        QCOMPARE(loaded(), w);
+        QCOMPARE(boxes().size(), 2);
+        QCOMPARE(w->lblInput[1]->text(),
+                 QStringLiteral("Record not saved. You are currently not connected."));
+        QVERIFY(w->cmdContact[W::Save]->isEnabled()); // still editing
+        QVERIFY(testsupport::connectMainWindow(*server));
+        press(w->cmdContact[W::Save]); // not logged in yet: a request now would be taken for the
+                                       // password
+        QCOMPARE(boxes().size(), 3);
+        testsupport::storeSetting(QStringLiteral("ClientServerPassword"), QStringLiteral("pw"));
+        server->send("Welcome [0.92]");
+        QVERIFY(expectRequest("pw"));
+        press(w->cmdContact[W::Save]);
+        QVERIFY(expectRequest("CNTAC:SAVE;31,Typed,111,222,ann@example.org,333,444"));
+        press(w->cmdContact[W::Edit]);
+        server->closeClient();
+        QVERIFY(QTest::qWaitFor([] { return boxes().size() == 4; }));
+        press(w->cmdContact[W::Cancel]);
+        QVERIFY(QTest::qWaitFor([] { return !loaded(); }));
+        frmContacts();
+        QVERIFY(QTest::qWaitFor([] { return !loaded(); }));
+        QTRY_COMPARE(boxes().size(), 6);
+        for (const MsgBoxCall& box : boxes())
+            QCOMPARE(box.prompt + "|" + box.title,
+                     QStringLiteral("You are currently not connected.|Add/Edit contacts."));
+    }
+    // Cancel keeps nothing; 8 characters of password (16 bytes) are refused; OK saves and
+    // the password is used; what could not be saved is not used either, and the client may
+    // end under that box.
+    void okSavesCancelKeepsNothing()
+    {
+        FrmSettings* d = openDialog();
+        d->txtDebug[3]->setText(QStringLiteral("cancelled-password"));
+        press(d->cmdButton[0]);
+        d = openDialog();
+        QCOMPARE(d->txtDebug[3]->text(), QString());
+        d->txtDebug[3]->setText(QStringLiteral("äöüßéèêë"));
+        press(d->cmdButton[1]);
+        QCOMPARE(boxes().size(), 1);
+        QCOMPARE(forms::loadedOrNull<FrmSettings>(), d);
+        d->txtDebug[3]->setText(QStringLiteral("p,a=s;[x]"));
+        press(d->cmdButton[1]);
+        QVERIFY(connectedMain());
+        server->send("Welcome [0.92]");
+        QVERIFY(expectRequest("p,a=s;[x]"));
+        // A folder where the store's file belongs: not even the superuser can write it.
+        QVERIFY(QFile::remove(SettingsStore::location()));
+        QVERIFY(QDir().mkpath(SettingsStore::location()));
+        const QPointer<FrmSettings> dialog = d = openDialog();
+        d->txtDebug[3]->setText("unsaved-password");
+        testsupport::RealModalBoxes real(50, [](auto&) { frmMain()->FileExit->trigger(); });
+        press(d->cmdButton[1]);
+        QTRY_VERIFY(!forms::loadedOrNull<FrmMain>() && dialog.isNull());
+        QCOMPARE(boxes().last().prompt, QStringLiteral("The changes could not be saved."));
+        QCOMPARE(GetSetting(SettingsStore::ClientServerPassword), QString()); // nor used
+    }
+
+    // The pop-up closes a tick after showing 0; shown again it keeps its countdown; closed
+    // by hand, the next one counts in full.
+    void popUpCountdown()
+    {
+        testsupport::storeSetting(SettingsStore::ClientPopUpClose, "True");
+        testsupport::storeSetting(SettingsStore::ClientPopUpCloseTime, "3");
+        const auto tick = [] {
+            popUp()->timerPopUp_Timer();
+            return popUp() ? popUp()->lblCount->text() : QString("closed");
+        };
+        frmQuillora()->showPopUp();
+        QCOMPARE(QStringList({tick(), tick(), tick()}), (QStringList{"2", "1", "0"}));
+        testsupport::storeSetting(SettingsStore::ClientPopUpCloseTime, "30");
+        frmQuillora()->showPopUp();
+        QCOMPARE(tick(), QString("closed"));
+        frmQuillora()->showPopUp();
+        popUp()->timerPopUp_Timer();
+        QTest::mouseClick(popUp()->lblNail, Qt::LeftButton);
+        QVERIFY(!popUp());
+        frmQuillora()->showPopUp();
+        QCOMPARE(popUp()->lblCount->text(), QString("30"));
+        QVERIFY(popUp()->timerPopUp->isActive());
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"

@@ -1,0 +1,208 @@
+// The settings file's reader and writer, alone and against QSettings' INI files; the file
+// private whatever the umask; an existing one keeps its mode, left alone if read-only or big.
+
+#include "settings/inifile.h"
+#include "settings/settingsstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+namespace {
+const QString Section = QStringLiteral("Settings");
+const QString Key = QStringLiteral("ClientServerPassword");
+
+// What QSettings reads of the key from a file of the bytes, or writes for the key set to the
+// text; in a fresh folder each time, so that QSettings' cache of files read cannot answer.
+QString readBySettings(const QByteArray& bytes, const QString& key)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("s.conf")));
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    file.close();
+    return written ? QSettings(file.fileName(), QSettings::IniFormat).value(key).toString() : "?";
+}
+
+QByteArray writtenBySettings(const QString& key, const QString& text)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("s.conf"));
+    QSettings(path, QSettings::IniFormat).setValue(key, text); // written when destroyed
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The owner's, group's and others' bits of an octal mode such as 0640.
+QFile::Permissions permissionsOf(int mode)
+{
+    return QFile::Permissions::fromInt((mode >> 6 & 7) << 12 | (mode >> 3 & 7) << 4 | (mode & 7));
+}
+
+// The mode's bits, without those that say what this process may do.
+QFile::Permissions modeOf(const QString& path)
+{
+    return QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+}
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    // What a hand-edited file reads as (what QSettings writes: see roundTrips).
+    void reading_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("text"); // null: the file has no such key
+        const auto line = [](const char* name, const QByteArray& value, const QString& text) {
+            QTest::newRow(name) << "[Settings]\nK=" + value + '\n' << text;
+        };
+        line("semicolon", "abc;def", "abc;def");
+        line("blanks around", " \t spaced out \t", "spaced out");
+        line("quoted", " \"abc;def\" ", "abc;def");
+        line("escaped quote inside", "\"a\\\";b\"", "a\";b");
+        line("quotes not enclosing", "\"a\"b\"", "\"a\"b\"");
+        line("last quote escaped", "\"a\\\"", "\"a\"");
+        line("typed path", R"(C:\dir\Users)", R"(C:\dir\Users)");
+        line("escape-like path", R"(C:\new)", "C:\new");
+        line("no value", "@Invalid()", "");
+        line("bytes", "@ByteArray(xy)", "xy");
+        QTest::newRow("other section first")
+            << QByteArray("[Other]\nK=1\n[Settings]\nK=2\n") << "2";
+        QTest::newRow("comments") << QByteArray("[Settings]\n;K=1\n  # K=2\n") << QString();
+        QTest::newRow("blanks around key") << QByteArray("[ Settings ]\n  K = 7 \n") << "7";
+        QTest::newRow("last one counts")
+            << QByteArray("[Settings]\nK=1\n[Other]\n[Settings]\nK=2\n") << "2";
+        QTest::newRow("CR LF and BOM") << QByteArray("\xEF\xBB\xBF[Settings]\r\nK=1\r\n") << "1";
+        QTest::newRow("lone CR") << QByteArray("[Settings]\rA=0\rK=1\r") << "1";
+        QTest::newRow("unparseable lines")
+            << QByteArray("[Settings]\ngarbage\n\"open; quote\n]\nK=3") << "3";
+    }
+    void reading()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, text);
+        const QString found = inifile::value(file, Section, QStringLiteral("K"));
+        QCOMPARE(found, text);
+        QVERIFY(found.isNull() || !text.isNull());
+    }
+
+    // Writing changes the key's line and nothing else.
+    void writing_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after"); // with K set to "new"
+        QTest::newRow("new file") << QByteArray() << QByteArray("[Settings]\nK=new\n");
+        QTest::newRow("replaced")
+            << QByteArray("; mine\n[Settings]\n# note\n  K = old \ngarbage\n[Other]\nK=1\n")
+            << QByteArray("; mine\n[Settings]\n# note\nK=new\ngarbage\n[Other]\nK=1\n");
+        QTest::newRow("last of two replaced")
+            << QByteArray("[Settings]\nK=1\nK=2\n") << QByteArray("[Settings]\nK=1\nK=new\n");
+        QTest::newRow("added after the last key")
+            << QByteArray("[Settings]\nA=1\n; end\n\n[Other]\n")
+            << QByteArray("[Settings]\nA=1\nK=new\n; end\n\n[Other]\n");
+        QTest::newRow("section added")
+            << QByteArray("[Other]\nx=1") << QByteArray("[Other]\nx=1\n\n[Settings]\nK=new\n");
+        QTest::newRow("lone CR kept")
+            << QByteArray("[Settings]\rK=1\rA=2\r") << QByteArray("[Settings]\rK=new\rA=2\r");
+    }
+    void writing()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QCOMPARE(inifile::withValue(before, Section, QStringLiteral("K"), QStringLiteral("new")),
+                 after);
+    }
+
+    // Any text the dialog may write reads back the same, here and through QSettings; and
+    // what QSettings writes reads back the same here.
+    void roundTrips_data()
+    {
+        QTest::addColumn<QString>("text");
+        // Texts that need quotes, escapes or markers, or look like them.
+        QStringList texts{QString("NUL") + QChar(0) + "5"};
+        texts << QStringList{"",           " lead", "trail ",        "abc;def",
+                             "a,b",        "x=y",   "q\"uote",       "\\\\server\\share",
+                             "ends\\",     "#hash", "@at",           "\\x41\\0\\t",
+                             "[Settings]", "äöü€😀", "@ByteArray(x)", "\a\b tab\there\nline\r\n"};
+        for (const QString& text : texts)
+            QTest::newRow(qPrintable(text.toUtf8().toPercentEncoding())) << text;
+    }
+    void roundTrips()
+    {
+        QFETCH(QString, text);
+        const QByteArray base("; kept\n[Other]\nClientServerPassword=other\n");
+        const QByteArray ours = inifile::withValue(base, Section, Key, text);
+        QCOMPARE(inifile::value(ours, Section, Key), text);
+        QVERIFY(ours.startsWith(base));
+        QCOMPARE(readBySettings(ours, Section + '/' + Key), text);
+        QCOMPARE(readBySettings(ours, "Other/" + Key), QString("other"));
+        // Byte for byte what QSettings writes.
+        const QByteArray theirs = writtenBySettings(Section + '/' + Key, text);
+        QCOMPARE(inifile::value(theirs, Section, Key), text);
+        QCOMPARE(inifile::withValue(QByteArray(), Section, Key, text), theirs);
+    }
+
+    // A new file and every folder made on the way to it are private, even with a umask
+    // that leaves them open to all; reading an empty store writes nothing.
+    void newFileIsPrivate()
+    {
+        QTemporaryDir dir;
+        const QString base = dir.filePath("a/b");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, base);
+        QCOMPARE(GetSetting(SettingsStore::ClientServerIP), QString());
+        QVERIFY(!QFile::exists(SettingsStore::location()));
+        const mode_t old = ::umask(0);
+        const bool saved = SaveSetting(SettingsStore::ClientServerPassword, "p,a=s s;[x]");
+        ::umask(old);
+        QVERIFY(saved);
+        QCOMPARE(GetSetting(SettingsStore::ClientServerPassword), QString("p,a=s s;[x]"));
+        QCOMPARE(modeOf(SettingsStore::location()), permissionsOf(0600));
+        for (const QString& folder : {dir.filePath("a"), base, base + "/Quillora"})
+            QCOMPARE(modeOf(folder), permissionsOf(0700));
+        // The section and key as an earlier version wrote and reads them.
+        QSettings raw(SettingsStore::location(), QSettings::IniFormat);
+        QCOMPARE(raw.value("Settings/ClientServerPassword").toString(), QString("p,a=s s;[x]"));
+    }
+
+    void existingFile_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("size"); // padded with a comment to this many bytes
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("group may read") << 0640 << 0 << true;
+        QTest::newRow("read-only") << 0400 << 0 << false; // even for the superuser
+        QTest::newRow("1 MiB") << 0600 << 1024 * 1024 << true;
+        QTest::newRow("1 MiB and a byte") << 0600 << 1024 * 1024 + 1 << false;
+    }
+    void existingFile()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, size);
+        QFETCH(bool, saved);
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        const QString path = SettingsStore::location();
+        QByteArray before("[Settings]\nClientPort=1\n");
+        if (size > 0)
+            before += ';' + QByteArray(size - before.size() - 2, 'x') + '\n';
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+        file.close();
+        QVERIFY(QFile::setPermissions(path, permissionsOf(mode)));
+
+        QCOMPARE(GetSetting(SettingsStore::ClientPort), QString(saved || mode != 0600 ? "1" : ""));
+        QCOMPARE(SaveSetting(SettingsStore::ClientPort, "2"), saved);
+        QCOMPARE(modeOf(path), permissionsOf(mode));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), saved ? QByteArray(before).replace("Port=1", "Port=2") : before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
