@@ -368,9 +368,11 @@ void ConnectionKeeper::watchNetwork()
     m_networkWatched = true;
     if (!QNetworkInformation::loadDefaultBackend() || !QNetworkInformation::instance())
         return;
+    m_reachability = QNetworkInformation::instance()->reachability();
     connect(QNetworkInformation::instance(), &QNetworkInformation::reachabilityChanged, this,
             [this](QNetworkInformation::Reachability reachability) {
-                if (reachability == QNetworkInformation::Reachability::Online)
+                const auto before = std::exchange(m_reachability, reachability);
+                if (reconnectplan::networkCameBack(before, reachability))
                     attemptNow();
             });
 }

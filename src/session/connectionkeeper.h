@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QNetworkInformation>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -147,6 +148,7 @@ private:
 
     DeadPeerWatch m_dead;
     bool m_networkWatched = false;
+    QNetworkInformation::Reachability m_reachability = QNetworkInformation::Reachability::Unknown;
 
     // The server's time of the last call seen (yyyy-MM-dd HH:mm:ss) and the calls seen of
     // that second; what was seen around the latest loss, to tell the missed calls by.

@@ -35,4 +35,12 @@ int secondsLeft(qint64 milliseconds)
     return static_cast<int>(std::max<qint64>(0, (milliseconds + 999) / 1000));
 }
 
+bool networkCameBack(QNetworkInformation::Reachability before,
+                     QNetworkInformation::Reachability now)
+{
+    using R = QNetworkInformation::Reachability;
+    const bool wasDown = before == R::Disconnected || before == R::Local;
+    return wasDown && (now == R::Site || now == R::Online);
+}
+
 } // namespace reconnectplan

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QNetworkInformation>
 #include <QString>
 
 // When and how often the client tries to get a lost connection back. Pure: the random
@@ -24,5 +25,12 @@ QString attemptText(int attempt, int attempts);
 
 // Whole seconds left, rounded up, for what a person reads ("Reconnecting in 8 s").
 int secondsLeft(qint64 milliseconds);
+
+// Whether a change of the network's reachability is the network coming back, worth a
+// retry at once: from none (or only the link) to one that reaches other hosts. The
+// first word of a watcher that knew nothing yet, or the internet coming and going on a
+// network that was there all along, is not.
+bool networkCameBack(QNetworkInformation::Reachability before,
+                     QNetworkInformation::Reachability now);
 
 } // namespace reconnectplan

@@ -107,7 +107,8 @@ private slots:
         QVERIFY(logged("Reconnecting in [4-6] s \\(attempt 1 of 2\\)\\."));
         QCOMPARE(logMessages()[1], QString("Disconnected."));
         const QRegularExpression waiting("^Reconnecting in [1-6] s\\|attempt 1 of 2$");
-        QTRY_VERIFY2(waiting.match(status()).hasMatch(), qPrintable(status()));
+        QTRY_VERIFY2(waiting.match(status()).hasMatch(),
+                     qPrintable(status() + " after: " + logMessages().mid(0, 4).join(" / ")));
         QSignalSpy ticks(&main->keeper(), &ConnectionKeeper::statusChanged);
         QTest::qWait(1100); // hidden: a second without a tick
         QCOMPARE(ticks.size(), 0);

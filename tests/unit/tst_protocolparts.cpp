@@ -134,6 +134,12 @@ private slots:
         QCOMPARE(reconnectplan::delayMilliseconds(1, -1.0), 800);
         QCOMPARE(reconnectplan::delayMilliseconds(9, 5.0), 72000); // clamped to a fifth
         QCOMPARE(reconnectplan::secondsLeft(7001), 8);
+        // Only a network that was gone and is back hurries the retry: not the watcher's
+        // first word, nor the internet flickering on a network that stayed.
+        using R = QNetworkInformation::Reachability;
+        QVERIFY(reconnectplan::networkCameBack(R::Disconnected, R::Site));
+        QVERIFY(!reconnectplan::networkCameBack(R::Unknown, R::Online));
+        QVERIFY(!reconnectplan::networkCameBack(R::Site, R::Online));
     }
 
     // Calls between the last seen before the loss and the first seen after the
