@@ -4,6 +4,7 @@
 #include "session/protocol.h"
 
 #include <QCryptographicHash>
+#include <QSslSocket>
 
 namespace {
 
@@ -38,6 +39,12 @@ ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, Log
     connect(&m_pause, &QTimer::timeout, this, &ClientSession::checkPassword);
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::onDisconnected);
+    if (auto* tls = qobject_cast<QSslSocket*>(m_socket)) {
+        connect(tls, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+            if (error == QAbstractSocket::SslHandshakeFailedError && !m_closed)
+                drop(QStringLiteral("no TLS handshake"));
+        });
+    }
     connect(&m_writer, &PacedWriter::progressed, this, &ClientSession::backlogShrunk);
     connect(&m_writer, &PacedWriter::idle, this, &ClientSession::handOnNext);
 

@@ -9,9 +9,11 @@
 #include "server.h"
 #include "serverlog.h"
 #include "serveroptions.h"
+#include "tlsidentity.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QTextStream>
 #include <csignal>
 #include <cstring>
@@ -130,6 +132,23 @@ QByteArray takePasswordFromEnvironment(const char* variable)
     return value;
 }
 
+// quillora-server tls-init: a self-signed certificate for this host.
+int makeCertificate(const ServerOptions& options, QTextStream& out, QTextStream& err)
+{
+    QString error;
+    tlsidentity::Identity identity;
+    if (!tlsidentity::create(options.tlsCertFile, options.tlsKeyFile, QSysInfo::machineHostName(),
+                             &error) ||
+        !tlsidentity::load(options.tlsCertFile, options.tlsKeyFile, &identity, &error)) {
+        err << "quillora-server: " << error << Qt::endl;
+        return 1;
+    }
+    out << "Certificate: " << options.tlsCertFile << Qt::endl
+        << "Key: " << options.tlsKeyFile << Qt::endl
+        << "TLS key fingerprint: " << tlsidentity::fingerprint(identity.certificate) << Qt::endl;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -161,6 +180,8 @@ int main(int argc, char* argv[])
         return 2;
     case ServerOptions::Mode::Ring:
         return ControlChannel::ring(options.config.controlName, options.ringNumber, out, err);
+    case ServerOptions::Mode::TlsInit:
+        return makeCertificate(options, out, err);
     case ServerOptions::Mode::Serve:
         break;
     }

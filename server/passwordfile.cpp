@@ -55,36 +55,35 @@ QString passwordIn(const QByteArray& bytes, const QString& path, QString* error)
     return password;
 }
 
-QString read(const QString& path, QString* error)
+QByteArray readPrivate(const QString& path, const QString& what, qint64 maxBytes, QString* error)
 {
     // Non-blocking, so a FIFO in its place cannot hold the start up; the checks below are
     // made on the file that was opened, not on whatever the path names a moment later.
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        *error =
-            QStringLiteral("the password file %1 cannot be opened: %2.").arg(path, errnoText());
-        return QString();
+        *error = QStringLiteral("the %1 %2 cannot be opened: %3.").arg(what, path, errnoText());
+        return QByteArray();
     }
     const auto fail = [&](const QString& text) {
         ::close(fd);
         *error = text;
-        return QString();
+        return QByteArray();
     };
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         return fail(
-            QStringLiteral("the password file %1 cannot be examined: %2.").arg(path, errnoText()));
+            QStringLiteral("the %1 %2 cannot be examined: %3.").arg(what, path, errnoText()));
     if (!S_ISREG(info.st_mode))
-        return fail(QStringLiteral("the password file %1 is not a regular file.").arg(path));
+        return fail(QStringLiteral("the %1 %2 is not a regular file.").arg(what, path));
     const mode_t mode = info.st_mode & 07777;
     if (mode & S_IRWXO)
-        return fail(QStringLiteral("the password file %1 %2 (mode %3): chmod o-rwx %1")
-                        .arg(path, othersMay(mode))
+        return fail(QStringLiteral("the %1 %2 %3 (mode %4): chmod o-rwx %2")
+                        .arg(what, path, othersMay(mode))
                         .arg(mode, 4, 8, QLatin1Char('0')));
 
     // Read one byte more than allowed, so that a file that grew after fstat() is noticed.
-    QByteArray bytes(MaxBytes + 1, Qt::Uninitialized);
+    QByteArray bytes(maxBytes + 1, Qt::Uninitialized);
     qsizetype size = 0;
     while (size < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + size, static_cast<size_t>(bytes.size() - size));
@@ -92,20 +91,28 @@ QString read(const QString& path, QString* error)
             continue;
         if (n < 0)
             return fail(
-                QStringLiteral("the password file %1 cannot be read: %2.").arg(path, errnoText()));
+                QStringLiteral("the %1 %2 cannot be read: %3.").arg(what, path, errnoText()));
         if (n == 0)
             break;
         size += n;
     }
     ::close(fd);
-    if (size > MaxBytes) {
-        *error = QStringLiteral("the password file %1 is larger than %2 bytes; it should hold "
-                                "the password alone.")
-                     .arg(path)
-                     .arg(MaxBytes);
-        return QString();
+    if (size > maxBytes) {
+        *error = QStringLiteral("the %1 %2 is larger than %3 bytes.").arg(what, path).arg(maxBytes);
+        return QByteArray();
     }
     bytes.truncate(size);
+    return bytes;
+}
+
+QString read(const QString& path, QString* error)
+{
+    QString problem;
+    const QByteArray bytes = readPrivate(path, QStringLiteral("password file"), MaxBytes, &problem);
+    if (!problem.isEmpty()) {
+        *error = problem;
+        return QString();
+    }
     return passwordIn(bytes, path, error);
 }
 

@@ -18,4 +18,8 @@ QString passwordIn(const QByteArray& bytes, const QString& path, QString* error)
 // than its owner and group (any of mode 0007).
 QString read(const QString& path, QString* error);
 
+// The bytes of a file that holds a secret (`what` names it in messages, such as "password
+// file"), refused as read() refuses a password file; up to maxBytes.
+QByteArray readPrivate(const QString& path, const QString& what, qint64 maxBytes, QString* error);
+
 } // namespace passwordfile

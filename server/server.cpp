@@ -4,6 +4,7 @@
 #include "replies.h"
 #include "serverlog.h"
 #include "session/protocol.h"
+#include "tlsidentity.h"
 
 #include <algorithm>
 
@@ -13,7 +14,21 @@ Server::Server(Database& db, const ServerConfig& config, QObject* parent)
       m_guard(config.login)
 {
     m_listener.setMaxPendingConnections(m_config.maxClients);
-    connect(&m_listener, &QTcpServer::newConnection, this, &Server::onNewConnection);
+    connect(&m_listener, &QTcpServer::newConnection, this,
+            [this] { onNewConnection(&m_listener); });
+    if (m_config.tls()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setProtocol(QSsl::TlsV1_2OrLater);
+        tls.setLocalCertificate(m_config.tlsCertificate);
+        tls.setLocalCertificateChain(QList<QSslCertificate>{m_config.tlsCertificate} +
+                                     m_config.tlsChain);
+        tls.setPrivateKey(m_config.tlsKey);
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        m_tlsListener = std::make_unique<TlsListener>(tls);
+        m_tlsListener->setMaxPendingConnections(m_config.maxClients);
+        connect(m_tlsListener.get(), &QTcpServer::newConnection, this,
+                [this] { onNewConnection(m_tlsListener.get()); });
+    }
     m_keepAlive.setInterval(m_config.pingIntervalMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &Server::onKeepAlive);
     m_loginReport.setInterval(m_config.loginReportMs);
@@ -30,30 +45,73 @@ Server::~Server()
 {
     m_db.setCallListener(nullptr);
     m_listener.close();
+    if (m_tlsListener)
+        m_tlsListener->close();
     m_building.clear();
     const QList<ClientSession*> sessions = m_sessions;
     m_sessions.clear();
     qDeleteAll(sessions);
 }
 
+namespace {
+
+bool listen(QTcpServer& listener, const QHostAddress& address, quint16 port, QString* error)
+{
+    if (listener.listen(address, port))
+        return true;
+    *error = QStringLiteral("Cannot listen on %1:%2: %3")
+                 .arg(address.toString(), QString::number(port), listener.errorString());
+    return false;
+}
+
+// The plain port's address when only this machine may use it.
+QHostAddress loopbackFor(const QHostAddress& address)
+{
+    if (address.isLoopback())
+        return address;
+    return address.protocol() == QAbstractSocket::IPv6Protocol
+               ? QHostAddress(QHostAddress::LocalHostIPv6)
+               : QHostAddress(QHostAddress::LocalHost);
+}
+
+} // namespace
+
 bool Server::start(QString* error)
 {
-    if (!m_listener.listen(m_config.address, m_config.port)) {
-        *error = QStringLiteral("Cannot listen on %1:%2: %3")
-                     .arg(m_config.address.toString(), QString::number(m_config.port),
-                          m_listener.errorString());
+    if (m_tlsListener && !listen(*m_tlsListener, m_config.address, m_config.tlsPort, error))
         return false;
+    if (m_config.plain != ServerConfig::Plain::Off) {
+        const QHostAddress plain = m_config.plain == ServerConfig::Plain::Loopback
+                                       ? loopbackFor(m_config.address)
+                                       : m_config.address;
+        if (!listen(m_listener, plain, m_config.port, error)) {
+            if (m_tlsListener)
+                m_tlsListener->close();
+            return false;
+        }
     }
-    const QString control = m_config.controlName.isEmpty()
-                                ? ControlChannel::nameForPort(m_listener.serverPort())
-                                : m_config.controlName;
+    // The control socket is named after the port clients know the server by.
+    const quint16 known = m_listener.isListening() ? m_listener.serverPort() : tlsPort();
+    const QString control =
+        m_config.controlName.isEmpty() ? ControlChannel::nameForPort(known) : m_config.controlName;
     if (!m_control.listen(control, error)) {
         m_listener.close();
+        if (m_tlsListener)
+            m_tlsListener->close();
         return false;
     }
-    serverlog::write(
-        QStringLiteral("Listening on %1:%2")
-            .arg(m_listener.serverAddress().toString(), QString::number(m_listener.serverPort())));
+    // The TLS line first: whoever waits for the plain one has both then.
+    if (m_tlsListener) {
+        serverlog::write(QStringLiteral("Listening with TLS on %1:%2")
+                             .arg(m_tlsListener->serverAddress().toString(),
+                                  QString::number(m_tlsListener->serverPort())));
+        serverlog::write(QStringLiteral("TLS key fingerprint: %1")
+                             .arg(tlsidentity::fingerprint(m_config.tlsCertificate)));
+    }
+    if (m_listener.isListening())
+        serverlog::write(QStringLiteral("Listening on %1:%2")
+                             .arg(m_listener.serverAddress().toString(),
+                                  QString::number(m_listener.serverPort())));
     serverlog::write(QStringLiteral("Control socket: %1").arg(m_control.fullName()));
     return true;
 }
@@ -78,9 +136,9 @@ qsizetype Server::queuedBytes() const
     return bytes;
 }
 
-void Server::onNewConnection()
+void Server::onNewConnection(QTcpServer* listener)
 {
-    while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
+    while (QTcpSocket* socket = listener->nextPendingConnection()) {
         if (authenticatedCount() >= m_config.maxClients) {
             if (m_guard.record(socket->peerAddress(), LoginGuard::Outcome::ServerFull,
                                LoginGuard::clock()))

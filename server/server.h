@@ -7,6 +7,7 @@
 #include "database.h"
 #include "replyjob.h"
 #include "serverconfig.h"
+#include "tlslistener.h"
 
 #include <QDateTime>
 #include <QList>
@@ -28,8 +29,10 @@ public:
     // Listens for clients and opens the control socket; false with the reason.
     bool start(QString* error);
 
+    // The plain port (none with plain = off) and the TLS port (none without TLS).
     QHostAddress address() const { return m_listener.serverAddress(); }
     quint16 port() const { return m_listener.serverPort(); }
+    quint16 tlsPort() const { return m_tlsListener ? m_tlsListener->serverPort() : 0; }
     QString controlName() const { return m_control.name(); }
 
     // What one announced call came to.
@@ -72,7 +75,7 @@ signals:
     void clientAuthenticated();
 
 private:
-    void onNewConnection();
+    void onNewConnection(QTcpServer* listener);
     void onKeepAlive();
     void onRequest(ClientSession* session, const QString& message);
     void buildStep();
@@ -89,6 +92,7 @@ private:
     ContactStore m_contacts;
     CallLog m_calls;
     QTcpServer m_listener;
+    std::unique_ptr<TlsListener> m_tlsListener;
     ControlChannel m_control;
     QList<ClientSession*> m_sessions;
     QTimer m_keepAlive;

@@ -4,6 +4,9 @@
 #include "replies.h"
 
 #include <QHostAddress>
+#include <QList>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QString>
 
 // Everything a running server is told at start: where it listens, its password and its
@@ -41,6 +44,23 @@ struct ServerConfig {
     // Outbound, all clients together: a reply that takes more than one step is built on
     // only while what waits to be sent to everyone stays below this.
     qsizetype maxQueuedBytes = 64 * 1024 * 1024;
+
+    // Contacts the database may hold, and contacts one client may save in a minute.
+    static constexpr int DefaultMaxContacts = 100000;
+    static constexpr int DefaultMaxSavesPerMinute = 120;
+    int maxContacts = DefaultMaxContacts;
+    int maxSavesPerMinute = DefaultMaxSavesPerMinute;
+
+    // TLS on a port of its own, the protocol unchanged inside it. Without a certificate
+    // there is no TLS port.
+    quint16 tlsPort = 6997; // 0: any free port
+    QSslCertificate tlsCertificate;
+    QList<QSslCertificate> tlsChain; // what the certificate file holds after it
+    QSslKey tlsKey;
+    bool tls() const { return !tlsCertificate.isNull(); }
+    // Who may use the plain port: everyone, this machine only, or nobody (no plain port).
+    enum class Plain { On, Loopback, Off };
+    Plain plain = Plain::On;
 
     LoginGuard::Limits login;      // pauses after wrong passwords
     int loginReportMs = 60 * 1000; // how often the log sums up those turned away

@@ -5,6 +5,7 @@
 #include "database.h"
 #include "passwordfile.h"
 #include "storelocation.h"
+#include "tlsidentity.h"
 
 #include <QCommandLineParser>
 
@@ -23,7 +24,20 @@ const QStringList FileKeys = {QStringLiteral("listen"),
                               QStringLiteral("control"),
                               QStringLiteral("simulate-calls"),
                               QStringLiteral("demo"),
-                              QStringLiteral("max-clients")};
+                              QStringLiteral("max-clients"),
+                              QStringLiteral("max-contacts"),
+                              QStringLiteral("max-saves-per-minute"),
+                              QStringLiteral("allow-no-password"),
+                              QStringLiteral("tls-port"),
+                              QStringLiteral("tls-cert"),
+                              QStringLiteral("tls-key"),
+                              QStringLiteral("plain")};
+
+// The keys that are switches: true or false in the file, present or not on the command line.
+const QStringList SwitchKeys = {QStringLiteral("demo"), QStringLiteral("allow-no-password")};
+
+constexpr int MostContacts = 10000000;
+constexpr int MostSavesPerMinute = 1000000;
 
 bool parseNumber(const QString& text, int min, int max, int* value)
 {
@@ -46,7 +60,8 @@ QString valueProblem(const QString& option, const QString& value)
         return locationProblem;
     if (option == QLatin1String("listen") && !QHostAddress().setAddress(value))
         return QStringLiteral("\"%1\" is not an IP address.").arg(value);
-    if (option == QLatin1String("port") && !parseNumber(value, 0, 65535, &unused))
+    if ((option == QLatin1String("port") || option == QLatin1String("tls-port")) &&
+        !parseNumber(value, 0, 65535, &unused))
         return QStringLiteral("\"%1\" is not a port from 0 to 65535.").arg(value);
     if ((option == QLatin1String("ping-interval") || option == QLatin1String("simulate-calls")) &&
         !parseNumber(value, 1, MaxSeconds, &unused))
@@ -58,6 +73,18 @@ QString valueProblem(const QString& option, const QString& value)
         return QStringLiteral("\"%1\" is not a number of clients from 1 to %2.")
             .arg(value)
             .arg(ServerConfig::MostClients);
+    if (option == QLatin1String("max-contacts") && !parseNumber(value, 1, MostContacts, &unused))
+        return QStringLiteral("\"%1\" is not a number of contacts from 1 to %2.")
+            .arg(value)
+            .arg(MostContacts);
+    if (option == QLatin1String("max-saves-per-minute") &&
+        !parseNumber(value, 1, MostSavesPerMinute, &unused))
+        return QStringLiteral("\"%1\" is not a number of saves from 1 to %2.")
+            .arg(value)
+            .arg(MostSavesPerMinute);
+    if (option == QLatin1String("plain") && value != QLatin1String("on") &&
+        value != QLatin1String("loopback") && value != QLatin1String("off"))
+        return QStringLiteral("\"%1\" is none of on, loopback and off.").arg(value);
     return QString();
 }
 
@@ -125,10 +152,42 @@ void describeOptions(QCommandLineParser& parser)
                         "holds no more, and logs how many.")
              .arg(ServerConfig::DefaultMaxClients),
          QStringLiteral("N"), QString::number(ServerConfig::DefaultMaxClients)},
+        {QStringLiteral("max-contacts"),
+         QStringLiteral("Store at most N contacts (default %1).")
+             .arg(ServerConfig::DefaultMaxContacts),
+         QStringLiteral("N"), QString::number(ServerConfig::DefaultMaxContacts)},
+        {QStringLiteral("max-saves-per-minute"),
+         QStringLiteral("Let one client save at most N contacts a minute (default %1).")
+             .arg(ServerConfig::DefaultMaxSavesPerMinute),
+         QStringLiteral("N"), QString::number(ServerConfig::DefaultMaxSavesPerMinute)},
+        {QStringLiteral("allow-no-password"),
+         QStringLiteral("Listen on an address other machines reach although no password is "
+                        "set (refused otherwise).")},
+        {QStringLiteral("tls-port"),
+         QStringLiteral("TCP port for clients that speak TLS (default 6997; 0 takes a free "
+                        "port). Open when --tls-cert and --tls-key are given."),
+         QStringLiteral("N"), QStringLiteral("6997")},
+        {QStringLiteral("tls-cert"),
+         QStringLiteral("The server's certificate (PEM), followed by its chain if any; "
+                        "quillora-server tls-init makes one."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("tls-key"),
+         QStringLiteral("The certificate's private key (PEM, not encrypted). Other users than "
+                        "the file's owner and group must have no access to it."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("plain"),
+         QStringLiteral("Who may use the plain port: on (everyone), loopback (this machine "
+                        "only) or off (no plain port). Default: on, or loopback with TLS."),
+         QStringLiteral("on|loopback|off")},
     });
     parser.addPositionalArgument(QStringLiteral("ring"),
                                  QStringLiteral("ring NUMBER: announce a call and exit."),
                                  QStringLiteral("[ring NUMBER]"));
+    parser.addPositionalArgument(
+        QStringLiteral("tls-init"),
+        QStringLiteral("tls-init: make a self-signed certificate and its key for this host "
+                       "in the --tls-cert and --tls-key files, print its fingerprint and exit."),
+        QStringLiteral("[tls-init]"));
 }
 
 // The configuration file's entries as the options they stand for, "--key=value" each.
@@ -151,12 +210,12 @@ bool readConfig(const QString& path, QStringList* arguments, QString* error)
                             .arg(entry.key, FileKeys.join(QLatin1String(", "))));
         if (entry.value.isEmpty())
             return fail(QStringLiteral("%1 has no value.").arg(entry.key));
-        if (entry.key == QLatin1String("demo")) {
+        if (SwitchKeys.contains(entry.key)) {
             if (entry.value != QLatin1String("true") && entry.value != QLatin1String("false"))
-                return fail(
-                    QStringLiteral("demo: \"%1\" is neither true nor false.").arg(entry.value));
+                return fail(QStringLiteral("%1: \"%2\" is neither true nor false.")
+                                .arg(entry.key, entry.value));
             if (entry.value == QLatin1String("true"))
-                arguments->append(QStringLiteral("--demo"));
+                arguments->append(QStringLiteral("--") + entry.key);
             continue;
         }
         const QString problem = valueProblem(entry.key, entry.value);
@@ -225,7 +284,8 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
     // The file's values were checked line by line; one that is wrong here came from the
     // command line.
     for (const char* name :
-         {"listen", "port", "db", "ping-interval", "simulate-calls", "max-clients"}) {
+         {"listen", "port", "db", "ping-interval", "simulate-calls", "max-clients", "max-contacts",
+          "max-saves-per-minute", "tls-port", "plain"}) {
         const QString option = QLatin1String(name);
         if (!parser.isSet(option) && parser.value(option).isEmpty())
             continue; // not given, and no default
@@ -239,12 +299,30 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
     config.setPingInterval(parser.value(QStringLiteral("ping-interval")).trimmed().toInt() * 1000);
     config.controlName = parser.value(QStringLiteral("control"));
     config.maxClients = parser.value(QStringLiteral("max-clients")).trimmed().toInt();
+    config.maxContacts = parser.value(QStringLiteral("max-contacts")).trimmed().toInt();
+    config.maxSavesPerMinute =
+        parser.value(QStringLiteral("max-saves-per-minute")).trimmed().toInt();
+    config.tlsPort =
+        static_cast<quint16>(parser.value(QStringLiteral("tls-port")).trimmed().toInt());
     options.databasePath = parser.value(QStringLiteral("db"));
     options.demo = parser.isSet(QStringLiteral("demo"));
     if (parser.isSet(QStringLiteral("simulate-calls")))
         options.simulateSeconds = parser.value(QStringLiteral("simulate-calls")).trimmed().toInt();
 
+    const QString certFile = parser.value(QStringLiteral("tls-cert"));
+    const QString keyFile = parser.value(QStringLiteral("tls-key"));
     const QStringList positional = parser.positionalArguments();
+    if (positional.value(0) == QLatin1String("tls-init")) {
+        if (positional.size() != 1)
+            return fail(QStringLiteral("tls-init takes no arguments but options."));
+        if (certFile.isEmpty() || keyFile.isEmpty())
+            return fail(QStringLiteral("tls-init: give the files to make with --tls-cert FILE "
+                                       "and --tls-key FILE (or a --config that names them)."));
+        options.mode = ServerOptions::Mode::TlsInit;
+        options.tlsCertFile = certFile;
+        options.tlsKeyFile = keyFile;
+        return options;
+    }
     if (!positional.isEmpty()) {
         if (positional.first() != QLatin1String("ring"))
             return fail(QStringLiteral("Unknown command \"%1\".").arg(positional.first()));
@@ -253,12 +331,38 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
         options.mode = ServerOptions::Mode::Ring;
         options.ringNumber = positional.at(1);
         if (config.controlName.isEmpty()) {
-            if (config.port == 0)
+            // A server without a plain port names its control socket after the TLS port.
+            const quint16 port = parser.value(QStringLiteral("plain")) == QLatin1String("off")
+                                     ? config.tlsPort
+                                     : config.port;
+            if (port == 0)
                 return fail(QStringLiteral("ring: give the port the server listens on, not 0."));
-            config.controlName = ControlChannel::nameForPort(config.port);
+            config.controlName = ControlChannel::nameForPort(port);
         }
         return options; // ring needs no password
     }
+
+    // TLS, with both files or neither.
+    if (certFile.isEmpty() != keyFile.isEmpty())
+        return fail(QStringLiteral("TLS needs both --tls-cert and --tls-key."));
+    if (!certFile.isEmpty()) {
+        tlsidentity::Identity identity;
+        QString error;
+        if (!tlsidentity::load(certFile, keyFile, &identity, &error))
+            return failOnFile(error);
+        config.tlsCertificate = identity.certificate;
+        config.tlsChain = identity.chain;
+        config.tlsKey = identity.key;
+    }
+    const QString plain = parser.value(QStringLiteral("plain"));
+    config.plain = plain == QLatin1String("off")        ? ServerConfig::Plain::Off
+                   : plain == QLatin1String("loopback") ? ServerConfig::Plain::Loopback
+                   : plain == QLatin1String("on")       ? ServerConfig::Plain::On
+                   : config.tls()                       ? ServerConfig::Plain::Loopback
+                                                        : ServerConfig::Plain::On;
+    if (config.plain == ServerConfig::Plain::Off && !config.tls())
+        return fail(QStringLiteral("--plain off leaves no port open: give --tls-cert and "
+                                   "--tls-key too."));
 
     // The database password, for PostgreSQL only, one way only.
     const bool postgres = StoreLocation::isPostgreSqlUrl(options.databasePath);
@@ -329,6 +433,18 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
                                  .arg(config.password.size())
                                  .arg(LongestRefusedPassword);
         return options.passwordOnCommandLine ? fail(text) : failOnFile(text);
+    }
+    // Without a password, whoever reaches the server gets in: only this machine, unless
+    // that is asked for.
+    if (config.password.isEmpty() && !config.address.isLoopback() &&
+        !parser.isSet(QStringLiteral("allow-no-password"))) {
+        options.suggestHelp = false;
+        return fail(
+            QStringLiteral("listening on %1 without a password lets anyone on the network in. "
+                           "Put a password in a file only the server can read and name it with "
+                           "--password-file (password-file in the configuration file), or set "
+                           "allow-no-password = true.")
+                .arg(config.address.toString()));
     }
     return options;
 }

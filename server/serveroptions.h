@@ -10,15 +10,18 @@
 //                   [--db FILE | --db postgresql://USER@HOST[:PORT]/DBNAME]
 //                   [--db-password-file FILE] [--password-file FILE | --password TEXT] [--demo]
 //                   [--simulate-calls SECONDS] [--control NAME] [--ping-interval SECONDS]
-//                   [--max-clients N]
+//                   [--max-clients N] [--max-contacts N] [--max-saves-per-minute N]
+//                   [--allow-no-password] [--tls-port N --tls-cert FILE --tls-key FILE]
+//                   [--plain on|loopback|off]
 //   quillora-server ring [--config FILE] [--port N | --control NAME] NUMBER
+//   quillora-server tls-init [--config FILE] --tls-cert FILE --tls-key FILE
 // The configuration file sets the same options as `key = value` lines (see configfile.h),
 // all but the password; what the command line gives wins. The password comes one way only:
 // --password-file, QUILLORA_SERVER_PASSWORD in the environment or, visible to every local
 // user in the process list, --password. The PostgreSQL password comes from
 // --db-password-file or QUILLORA_DB_PASSWORD, never from the command line.
 struct ServerOptions {
-    enum class Mode { Serve, Ring, Help, Version, Error };
+    enum class Mode { Serve, Ring, TlsInit, Help, Version, Error };
     Mode mode = Mode::Serve;
 
     ServerConfig config;
@@ -27,6 +30,8 @@ struct ServerOptions {
     bool demo = false;
     int simulateSeconds = 0; // 0: no simulated calls
     QString ringNumber;
+    QString tlsCertFile; // tls-init: the files to make
+    QString tlsKeyFile;
 
     // The password came with --password, where every local user can read it.
     bool passwordOnCommandLine = false;

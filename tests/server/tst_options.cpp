@@ -4,6 +4,7 @@
 
 #include "serveroptions.h"
 #include "testkit.h"
+#include "tlsidentity.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,7 +32,13 @@ QString describe(const ServerOptions& o)
                .arg(o.config.controlName)
                .arg(o.simulateSeconds)
                .arg(o.demo)
-               .arg(o.ringNumber);
+               .arg(o.ringNumber) +
+           QStringLiteral(" tls=%1:%2 plain=%3 contacts=%4/%5")
+               .arg(o.config.tls())
+               .arg(o.config.tlsPort)
+               .arg(int(o.config.plain))
+               .arg(o.config.maxContacts)
+               .arg(o.config.maxSavesPerMinute);
 }
 
 } // namespace
@@ -62,7 +69,18 @@ private slots:
               "# Quillora server\r\n\r\n  listen\t=  0.0.0.0  \r\n; the port\r\n"
               "port=7001\r\ndb = /var/lib/quillora/x y.sqlite\r\nping-interval = 45\r\n"
               "control = /run/quillora/control\r\nsimulate-calls = 20\r\n"
-              "max-clients = 500\r\ndemo = true\r\n");
+              "max-clients = 500\r\ndemo = true\r\nallow-no-password = true\r\n");
+        QString error;
+        for (const char* name : {"a", "b"}) {
+            const QString cert = m_dir.filePath(name + QStringLiteral(".crt"));
+            const QString key = m_dir.filePath(name + QStringLiteral(".key"));
+            QVERIFY2(tlsidentity::create(cert, key, "quillora.test", &error), qPrintable(error));
+        }
+        QVERIFY(
+            !tlsidentity::create(m_dir.filePath("a.crt"), m_dir.filePath("c.key"), "x", &error));
+        QVERIFY2(error.contains("a.crt exists already"), qPrintable(error));
+        write("tls.conf", "tls-cert = " + m_dir.filePath("a.crt").toUtf8() +
+                              "\ntls-key = " + m_dir.filePath("a.key").toUtf8() + "\n");
     }
 
     // "~" in the arguments and the outcome stands for the folder, "~f" for the row's file (of
@@ -134,6 +152,35 @@ private slots:
         row("config, password", config, "~f, line 1: the password does not belong in the",
             "password = " + Password);
         row("config, missing", config, "~f does not exist.");
+
+        // Without a password only this machine gets in, unless that is asked for.
+        row("network, no password", {"--listen", "::"},
+            "error: listening on :: without a password lets anyone on the network in.");
+        row("network, allowed", {"--listen", "10.1.2.3", "--allow-no-password"}, "listen=10.1.2.3");
+        row("network, password", {"--listen", "0.0.0.0", "--password", "123456789"},
+            "listen=0.0.0.0");
+
+        // TLS: both files, the key kept private and belonging to the certificate; the plain
+        // port then only for this machine unless said otherwise.
+        const QStringList tls{"--config", "~tls.conf"};
+        row("tls", tls, "tls=1:6997 plain=1 contacts=100000/120");
+        row("tls, plain on", tls + QStringList{"--plain", "on", "--tls-port", "7443"},
+            "tls=1:7443 plain=0");
+        row("tls, plain off", tls + QStringList{"--plain=off"}, "plain=2");
+        row("no tls", {"--max-contacts", "5", "--max-saves-per-minute", "7"},
+            "tls=0:6997 plain=0 contacts=5/7");
+        row("plain off without tls", {"--plain", "off"}, "error: --plain off leaves no port open");
+        row("plain, unknown", {"--plain", "lan"}, "error: --plain: \"lan\" is none of on,");
+        row("tls, key missing", {"--tls-cert", "~a.crt"}, "error: TLS needs both");
+        row("tls, other key", {"--tls-cert", "~a.crt", "--tls-key", "~b.key"},
+            "error: the key in ~b.key is not the key of the certificate in ~a.crt.");
+        row("tls, key readable", {"--tls-cert", "~a.crt", "--tls-key", "~f"},
+            "error: the key file ~f can be read by other users (mode 0644)", "key", 0644);
+        row("tls, not a key", {"--tls-cert", "~a.crt", "--tls-key", "~f"},
+            "error: the key file ~f holds no private key", "not a key", 0600);
+        row("tls, not a certificate", {"--tls-cert", "~a.key", "--tls-key", "~a.key"},
+            "error: the certificate file ~a.key holds no PEM certificate.");
+        row("tls-init, no files", {"tls-init"}, "error: tls-init: give the files to make");
 
         row("port", {"--port", "x"}, "error: --port: \"x\" is not a port from 0 to 65535.");
         row("ping-interval 1", {"--ping-interval", "1"}, "ping=1000/3000 ");
