@@ -110,6 +110,13 @@ void ConnectionKeeper::stop()
     m_checkMissed = false;
 }
 
+void ConnectionKeeper::keyRefused()
+{
+    stop();
+    m_reason = QStringLiteral("Server key changed");
+    emit statusChanged();
+}
+
 void ConnectionKeeper::connected()
 {
     m_established = true;

@@ -50,6 +50,8 @@ public:
     bool userDisconnect();
     // The client closes the connection itself (a rejected greeting, the exit).
     void stop();
+    // The server's key was not the one trusted for it: as stop(), and the status says so.
+    void keyRefused();
 
     void connected();
     // The greeting was answered with this password.

@@ -1,10 +1,14 @@
 #include "session/session.h"
 
 #include "session/keepalive.h"
+#include "session/keyfingerprint.h"
 #include "session/linkrtt.h"
 #include "session/protocol.h"
+#include "settings/settingsstore.h"
 
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslKey>
 #include <algorithm>
 #include <utility>
 
@@ -35,11 +39,15 @@ Session::Session(QObject* parent) : QObject(parent)
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
         m_resetWatch.attach(m_socket.socketDescriptor());
         keepalive::apply(m_socket.socketDescriptor(), keepalive::times());
-        post([this] {
-            if (isConnected())
-                emit connected();
-        });
+        m_handshaking = m_socket.mode() == QSslSocket::SslClientMode;
+        if (!m_handshaking)
+            post([this] {
+                if (isConnected())
+                    emit connected();
+            });
     });
+    connect(&m_socket, &QSslSocket::sslErrors, this, &Session::onSslErrors);
+    connect(&m_socket, &QSslSocket::encrypted, this, &Session::onEncrypted);
     connect(&m_socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &Session::onError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
@@ -83,6 +91,8 @@ void Session::connectTo(const QString& host, const QString& port)
     m_greeted = false;
     m_greetingHandled = false;
     m_refused = false;
+    m_handshaking = false;
+    m_target = host + QLatin1Char(':') + port;
     quint16 portNumber = 0;
     if (!parsePort(port, &portNumber)) {
         m_failed = true;
@@ -93,7 +103,66 @@ void Session::connectTo(const QString& host, const QString& port)
             [this, description] { emit failed(QAbstractSocket::UnknownSocketError, description); });
         return;
     }
-    m_socket.connectToHost(host, portNumber);
+    if (!SettingsStore::isOn(GetSetting(SettingsStore::ClientTls))) {
+        m_socket.connectToHost(host, portNumber);
+        return;
+    }
+    // A key is trusted for the server it was trusted for, not for another one.
+    m_pin = GetSetting(SettingsStore::ClientTlsPinServer) == m_target
+                ? GetSetting(SettingsStore::ClientTlsPin)
+                : QString();
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    m_socket.setSslConfiguration(tls);
+    m_socket.connectToHostEncrypted(host, portNumber);
+}
+
+void Session::onSslErrors(const QList<QSslError>& errors)
+{
+    // A certificate that does not verify is the key trusted for the server, or the
+    // connection ends (by the toolkit, as the errors are not ignored).
+    const QString offered = keyfingerprint::pin(m_socket.peerCertificate().publicKey().toDer());
+    if (!m_pin.isEmpty() && offered == m_pin) {
+        m_socket.ignoreSslErrors(errors);
+        return;
+    }
+    if (!m_pin.isEmpty()) {
+        const QString trusted = m_pin;
+        rejectKey([this, trusted, offered] { emit keyChanged(trusted, offered); });
+        return;
+    }
+    QStringList why;
+    for (const QSslError& error : errors)
+        why << error.errorString();
+    why.removeDuplicates();
+    rejectKey([this, offered, why] { emit keyUntrusted(offered, why.join(QStringLiteral(" "))); });
+}
+
+void Session::onEncrypted()
+{
+    m_handshaking = false;
+    // A certificate the system trusts is welcome too, unless another key is trusted for
+    // this server: then only that one is.
+    const QString offered = keyfingerprint::pin(m_socket.peerCertificate().publicKey().toDer());
+    if (!m_pin.isEmpty() && offered != m_pin) {
+        const QString trusted = m_pin;
+        rejectKey([this, trusted, offered] { emit keyChanged(trusted, offered); });
+        return;
+    }
+    post([this] {
+        if (isConnected())
+            emit connected();
+    });
+}
+
+void Session::rejectKey(std::function<void()> report)
+{
+    // Nothing the server says is handed on, so nothing is answered; the handler of the
+    // report closes the connection.
+    m_refused = true;
+    m_failed = true;
+    post(std::move(report));
 }
 
 void Session::close()
@@ -278,8 +347,10 @@ void Session::onError(QAbstractSocket::SocketError error)
 {
     if (m_closing || m_failed)
         return;
-    // The toolkit reports the peer's orderly close and its reset alike.
-    if (error == QAbstractSocket::RemoteHostClosedError) {
+    // The toolkit reports the peer's orderly close and its reset alike; before the TLS
+    // handshake is over, either is a failed handshake.
+    const bool handshaking = std::exchange(m_handshaking, false);
+    if (error == QAbstractSocket::RemoteHostClosedError && !handshaking) {
         onPeerGone();
         return;
     }
@@ -289,7 +360,10 @@ void Session::onError(QAbstractSocket::SocketError error)
     m_assembler.clear();
     m_failed = true;
     m_resetWatch.release();
-    const QString description = m_socket.errorString();
+    QString description = m_socket.errorString();
+    if (handshaking)
+        description =
+            QStringLiteral("No TLS with the server (%1). Is this its TLS port?").arg(description);
     post([this, error, description] { emit failed(static_cast<int>(error), description); });
 }
 

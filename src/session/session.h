@@ -8,8 +8,8 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSslSocket>
 #include <QString>
-#include <QTcpSocket>
 #include <QTimer>
 
 // The one connection to the server. It turns the socket's signals into the classic
@@ -36,8 +36,15 @@ public:
     bool isConnected() const { return state() == ConnectedState; }
 
     // Abandons any earlier attempt or connection and starts a new attempt. A port that
-    // is not a number from 1 to 65535 fails through the Error event.
+    // is not a number from 1 to 65535 fails through the Error event. With TLS on in the
+    // settings the connection is encrypted from the first byte, and the Connect event
+    // comes once the server is known: by its certificate, or by the key trusted for it.
     void connectTo(const QString& host, const QString& port);
+
+    // The connection is encrypted (TLS).
+    bool isEncrypted() const { return m_socket.isEncrypted(); }
+    // "host:port" of the last attempt, as it was given.
+    QString target() const { return m_target; }
 
     // Closes whatever is open; raises no Close event.
     void close();
@@ -106,6 +113,11 @@ signals:
     void connected();
     void peerClosed();
     void failed(int number, const QString& description);
+    // The server's certificate does not verify and no key is trusted for it: the connection
+    // is closed, nothing was sent; `pin` is its key, `why` what is wrong with it.
+    void keyUntrusted(const QString& pin, const QString& why);
+    // The server's key is not the one trusted for it: closed, nothing was sent.
+    void keyChanged(const QString& trusted, const QString& offered);
     void stateChanged();
     void messageReceived(const QString& message);
     // Bytes came in (emitted as they are read, before any message is complete).
@@ -122,13 +134,17 @@ private:
     void onPeerGone();
     void onStateChanged(QAbstractSocket::SocketState state);
     void onResetWhileConnecting();
+    void onSslErrors(const QList<QSslError>& errors);
+    void onEncrypted();
+    // The server's key is not to be trusted: nothing more of the connection is handed on.
+    void rejectKey(std::function<void()> report);
     // Ends the connection from this side and reports it through the Error event.
     void fail(int number, const QString& description);
     bool sendBytes(const QByteArray& bytes);
     void handOn(const QByteArray& message);
     void post(std::function<void()> event);
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket;
     MessageAssembler m_assembler;
     StatsOrder m_statsOrder;
     ResetWatch m_resetWatch;
@@ -138,6 +154,9 @@ private:
     QElapsedTimer m_clock;  // for m_pace
     quint64 m_attempt = 0;  // events of an abandoned attempt are not delivered
     bool m_closing = false; // a local close raises no Close event
+    QString m_pin;          // the key trusted for the server being connected to
+    QString m_target;
+    bool m_handshaking = false; // connected, the TLS handshake under way
     bool m_greeted = false;
     bool m_greetingHandled = false;
     bool m_refused = false;

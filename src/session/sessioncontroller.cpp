@@ -3,6 +3,8 @@
 // window's controls. What follows the end of a connection (retries, the reason given)
 // is the connection keeper's.
 
+#include "session/keyfingerprint.h"
+#include "settings/settingsstore.h"
 #include "shell/frmmain.h"
 #include "shell/msgbox.h"
 
@@ -33,7 +35,8 @@ void FrmMain::sckConnect_Connect()
     const QString address = m_session.peerAddress();
     const QString port = QString::number(m_session.peerPort());
     statusPanel[0]->setText(QStringLiteral("Connected"));
-    statusPanel[1]->setText(address + QLatin1Char(':') + port);
+    statusPanel[1]->setText(address + QLatin1Char(':') + port +
+                            (m_session.isEncrypted() ? QStringLiteral(" (TLS)") : QString()));
     txtOut(QStringLiteral("Connected."));
     txtOut(QStringLiteral("IP:") + address + QStringLiteral(" Port: ") + port);
     m_keeper->connected();
@@ -64,6 +67,72 @@ void FrmMain::sckConnect_Error(int number, const QString& description)
         return;
     }
     m_keeper->ended(description);
+}
+
+void FrmMain::sckConnect_KeyUntrusted(const QString& pin, const QString& why)
+{
+    const QString server = m_session.target();
+    m_keeper->stop();
+    m_session.close();
+    txtOut(QStringLiteral("The server's certificate is not trusted: ") + why);
+    resetConnectionControls();
+    timerConnected_Timer();
+    const QStringList prompt{
+        QStringLiteral("The certificate of %1 cannot be verified:").arg(server),
+        why,
+        QString(),
+        QStringLiteral("The server's key has the fingerprint"),
+        keyfingerprint::display(pin),
+        QString(),
+        QStringLiteral("Compare it with the fingerprint the server logs at start-up. Trust "
+                       "this key and connect? Nothing has been sent to the server yet."),
+    };
+    // The box runs its own event loop, in which the user may connect again or end the
+    // client.
+    const QPointer<FrmMain> self(this);
+    const quint64 asked = m_session.connectionSerial();
+    const int answer = MsgBox(prompt.join(QStringLiteral("\r\n")), vbYesNo | vbQuestion,
+                              QStringLiteral("Trust this server?"));
+    if (!self || m_unloaded || m_session.connectionSerial() != asked)
+        return;
+    if (answer != vbYes) {
+        txtOut(QStringLiteral("Disconnected."));
+        return;
+    }
+    if (!SaveSetting(SettingsStore::ClientTlsPin, pin) ||
+        !SaveSetting(SettingsStore::ClientTlsPinServer, server)) {
+        txtOut(QStringLiteral("The trusted key could not be saved."));
+        return;
+    }
+    txtOut(QStringLiteral("Trusted the key ") + keyfingerprint::display(pin) +
+           QStringLiteral(" for ") + server + QLatin1Char('.'));
+    const qsizetype colon = server.lastIndexOf(QLatin1Char(':'));
+    m_keeper->userConnect(server.left(colon), server.mid(colon + 1));
+    m_session.connectTo(server.left(colon), server.mid(colon + 1));
+    txtOut(QStringLiteral("Connecting."));
+}
+
+void FrmMain::sckConnect_KeyChanged(const QString& trusted, const QString& offered)
+{
+    const QString server = m_session.target();
+    m_keeper->keyRefused();
+    m_session.close();
+    txtOut(QStringLiteral("The key of %1 has changed; no password was sent.").arg(server));
+    txtOut(QStringLiteral("Disconnected."));
+    resetConnectionControls();
+    timerConnected_Timer();
+    const QStringList prompt{
+        QStringLiteral("The key of %1 is not the one you trusted.").arg(server),
+        QString(),
+        QStringLiteral("Trusted: ") + keyfingerprint::display(trusted),
+        QStringLiteral("Offered: ") + keyfingerprint::display(offered),
+        QString(),
+        QStringLiteral("Someone may be posing as the server: no password was sent, and the "
+                       "client will not retry. If the server was given a new key, turn "
+                       "\"Use TLS\" off and on again in Settings to trust the new one."),
+    };
+    MsgBox(prompt.join(QStringLiteral("\r\n")), vbCritical,
+           QStringLiteral("The server's key has changed"));
 }
 
 void FrmMain::giveUpConnection(const QString& description)

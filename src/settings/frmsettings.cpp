@@ -133,6 +133,9 @@ void FrmSettings::buildControls()
     grid->addWidget(lblNote, row, CheckColumn, 1, InputSpan);
     grid->setRowMinimumHeight(row++, twips(480));
 
+    grid->addWidget(caption(9, QStringLiteral("Use TLS")), row, CaptionColumn);
+    grid->addWidget(checkBox(4), row++, CheckColumn, left);
+
     grid->addWidget(caption(6, QStringLiteral("Start minimized")), row, CaptionColumn);
     grid->addWidget(checkBox(2), row++, CheckColumn, left);
 
@@ -157,9 +160,9 @@ void FrmSettings::buildControls()
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(UnitColumn + 1, 1);
 
-    const std::array<QWidget*, 11> focusOrder{txtDebug[1],  txtDebug[0], chkDebug[0], chkDebug[1],
-                                              txtDebug[2],  txtDebug[3], chkDebug[2], cmdButton[0],
-                                              cmdButton[1], chkDebug[3], txtDebug[4]};
+    const std::array<QWidget*, 12> focusOrder{txtDebug[1],  txtDebug[0],  chkDebug[0], chkDebug[1],
+                                              txtDebug[2],  txtDebug[3],  chkDebug[4], chkDebug[2],
+                                              cmdButton[0], cmdButton[1], chkDebug[3], txtDebug[4]};
     for (std::size_t i = 1; i < focusOrder.size(); ++i)
         setTabOrder(focusOrder[i - 1], focusOrder[i]);
 }
@@ -177,6 +180,8 @@ void FrmSettings::Form_Load()
     txtDebug[4]->setEnabled(chkDebug[3]->isChecked());
     txtDebug[4]->setText(storedOr(SettingsStore::ClientReconnectAttemps, DefaultReconnectAttempts));
     chkDebug[2]->setChecked(SettingsStore::isOn(GetSetting(SettingsStore::ClientMinimized)));
+    chkDebug[4]->setChecked(SettingsStore::isOn(GetSetting(SettingsStore::ClientTls)));
+    m_tlsToggled = false;
 
     // At least the design's client area, larger where the fonts need more room; centred.
     const QSize hint = sizeHint();
@@ -193,6 +198,8 @@ void FrmSettings::chkDebug_Click(int Index)
         txtDebug[2]->setEnabled(chkDebug[1]->checkState() != Qt::Unchecked);
     else if (Index == 3)
         txtDebug[4]->setEnabled(chkDebug[3]->checkState() != Qt::Unchecked);
+    else if (Index == 4)
+        m_tlsToggled = true;
 }
 
 void FrmSettings::cmdButton_Click(int Index)
@@ -221,7 +228,11 @@ void FrmSettings::cmdButton_Click(int Index)
 
 bool FrmSettings::saveSettings()
 {
-    const std::array<std::pair<QString, QString>, 9> writes{{
+    // Turning TLS off, or off and on again, forgets the key trusted for the server.
+    if (m_tlsToggled && (!SaveSetting(SettingsStore::ClientTlsPin, QString()) ||
+                         !SaveSetting(SettingsStore::ClientTlsPinServer, QString())))
+        return false;
+    const std::array<std::pair<QString, QString>, 10> writes{{
         {SettingsStore::ClientServerIP, txtDebug[1]->text()},
         {SettingsStore::ClientPort, txtDebug[0]->text()},
         {SettingsStore::ClientServerPassword, txtDebug[3]->text()},
@@ -231,6 +242,7 @@ bool FrmSettings::saveSettings()
         {SettingsStore::ClientReconnect, flagText(chkDebug[3])},
         {SettingsStore::ClientReconnectAttemps, txtDebug[4]->text()},
         {SettingsStore::ClientMinimized, flagText(chkDebug[2])},
+        {SettingsStore::ClientTls, flagText(chkDebug[4])},
     }};
     for (const auto& [key, value] : writes) {
         if (!SaveSetting(key, value))

@@ -30,13 +30,14 @@ public:
 
     // txtDebug: 0 port, 1 host, 2 pop-up seconds, 3 password, 4 reconnect attempts.
     std::array<QLineEdit*, 5> txtDebug{};
-    // chkDebug: 0 auto-connect, 1 auto-close pop-up, 2 start minimised, 3 reconnect.
-    std::array<QCheckBox*, 4> chkDebug{};
-    std::array<QLabel*, 9> lblInfo{};
+    // chkDebug: 0 auto-connect, 1 auto-close pop-up, 2 start minimised, 3 reconnect, 4 TLS.
+    std::array<QCheckBox*, 5> chkDebug{};
+    std::array<QLabel*, 10> lblInfo{};
     // cmdButton: 0 "Cancel", 1 "Ok".
     std::array<QPushButton*, 2> cmdButton{};
     QLabel* lblInformation = nullptr;
     QLabel* lblNote = nullptr;
+    bool m_tlsToggled = false; // "Use TLS" changed in this visit
 
 protected:
     void closeEvent(QCloseEvent* event) override;

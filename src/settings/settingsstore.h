@@ -15,6 +15,11 @@ inline const QString ClientPopUpCloseTime = QStringLiteral("ClientPopUpCloseTime
 inline const QString ClientReconnect = QStringLiteral("ClientReconnect");
 inline const QString ClientReconnectAttemps = QStringLiteral("ClientReconnectAttemps");
 inline const QString ClientMinimized = QStringLiteral("ClientMinimized");
+// TLS to the server, and the server's key trusted on first use: its pin and the
+// "host:port" it was trusted for.
+inline const QString ClientTls = QStringLiteral("ClientTls");
+inline const QString ClientTlsPin = QStringLiteral("ClientTlsPin");
+inline const QString ClientTlsPinServer = QStringLiteral("ClientTlsPinServer");
 
 // The stored text, or "" when the key was never written.
 QString GetSetting(const QString& key);

@@ -92,6 +92,8 @@ FrmMain::FrmMain()
     connect(&m_session, &Session::connected, this, &FrmMain::sckConnect_Connect);
     connect(&m_session, &Session::peerClosed, this, &FrmMain::sckConnect_Close);
     connect(&m_session, &Session::failed, this, &FrmMain::sckConnect_Error);
+    connect(&m_session, &Session::keyUntrusted, this, &FrmMain::sckConnect_KeyUntrusted);
+    connect(&m_session, &Session::keyChanged, this, &FrmMain::sckConnect_KeyChanged);
     connect(&m_session, &Session::messageReceived, this, &sckConnect_DataArrival);
     connect(&m_session, &Session::messageDropped, this, [this](qsizetype bytes) {
         txtOut(QStringLiteral("Dropped a message of %1 bytes: larger than 16 MiB.").arg(bytes));

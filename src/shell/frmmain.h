@@ -105,6 +105,10 @@ private:
     void sckConnect_Connect();
     void sckConnect_Close();
     void sckConnect_Error(int number, const QString& description);
+    // TLS: the server's certificate does not verify and no key is trusted for it (the
+    // user is asked whether to trust it), or its key is not the trusted one.
+    void sckConnect_KeyUntrusted(const QString& pin, const QString& why);
+    void sckConnect_KeyChanged(const QString& trusted, const QString& offered);
     void timerConnected_Timer();
     // The server has been silent too long, or a retry got no answer: the connection or
     // attempt fails as by a socket error.

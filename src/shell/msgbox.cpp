@@ -13,6 +13,8 @@ MsgBoxHandler& handler()
 QMessageBox::Icon iconFor(int style)
 {
     switch (style & 0x70) {
+    case vbQuestion:
+        return QMessageBox::Question;
     case vbCritical:
         return QMessageBox::Critical;
     case vbExclamation:
@@ -33,18 +35,29 @@ void setMsgBoxHandler(MsgBoxHandler newHandler)
 
 std::unique_ptr<QMessageBox> createMsgBox(const MsgBoxCall& call)
 {
-    auto box = std::make_unique<QMessageBox>(iconFor(call.style), call.title, call.prompt,
-                                             QMessageBox::Ok);
+    const bool yesNo = (call.style & 0x0f) == vbYesNo;
+    auto box =
+        std::make_unique<QMessageBox>(iconFor(call.style), call.title, call.prompt,
+                                      yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    if (yesNo) {
+        box->setDefaultButton(QMessageBox::No);
+        box->setEscapeButton(QMessageBox::No);
+    }
     box->setWindowModality(Qt::ApplicationModal);
     return box;
 }
 
-void MsgBox(const QString& prompt, int style, const QString& title)
+int MsgBox(const QString& prompt, int style, const QString& title)
 {
     const MsgBoxCall call{prompt, style, title};
-    if (handler()) {
-        handler()(call);
-        return;
-    }
-    createMsgBox(call)->exec();
+    if (handler())
+        return handler()(call);
+    return msgBoxResult(createMsgBox(call)->exec(), style);
+}
+
+int msgBoxResult(int button, int style)
+{
+    if ((style & 0x0f) != vbYesNo)
+        return vbOK;
+    return button == QMessageBox::Yes ? vbYes : vbNo;
 }

@@ -7,8 +7,10 @@
 #include "popup/frmquillora.h"
 #include "serverdb.h"
 #include "session/deadpeer.h"
+#include "session/keyfingerprint.h"
 #include "session/messageassembler.h"
 #include "session/modvariables.h"
+#include "settings/settingsstore.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "statistics/frmstatistics.h"
@@ -361,6 +363,109 @@ private slots:
                                        "the server does not read."));
         QVERIFY2(sent < 2000, qPrintable(QString("%1 probes of 32 KiB sent").arg(sent)));
         QVERIFY(grewLessThan(before, 64));
+    }
+
+    // What someone on the link sees of a session: the password, the calls and the names in
+    // plain; with TLS, none of them. The key is trusted once, on first use, as the server
+    // logs it, and the status bar shows the lock.
+    void tlsKeepsTheLinkPrivate_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("plain") << false;
+        QTest::newRow("TLS") << true;
+    }
+    void tlsKeepsTheLinkPrivate()
+    {
+        QFETCH(bool, tls);
+        m_server = std::make_unique<RealServer>(QStringLiteral(QUILLORA_SERVER_BIN));
+        const QStringList identity = m_server->tlsIdentity("server");
+        QVERIFY(m_server->start(QStringList{"--password", Password, "--demo", "--plain", "on"} +
+                                identity) &&
+                openDatabase(m_server->databasePath()));
+        FaultProxy proxy(tls ? m_server->tlsPort() : m_server->port());
+        storeSetting(QStringLiteral("ClientServerPassword"), Password);
+        storeSetting(QStringLiteral("ClientTls"), tls ? "True" : "False");
+        boxAnswers() = {vbYes};
+        QVERIFY(connectMainWindowTo(proxy.port()));
+        QVERIFY(QTest::qWaitFor([&] { return m_server->log().contains(" authenticated."); }));
+        const QStringList caller =
+            dbRows("SELECT home, name FROM contacts WHERE home <> '' AND name <> '' LIMIT 1")
+                .value(0)
+                .split('|');
+        QCOMPARE(ring(caller.value(0)).value(0), caller.value(1));
+        const QByteArray link = proxy.capturedUp() + proxy.capturedDown();
+        for (const QString& secret : {Password, QStringLiteral("CALL_:"), caller.value(1)})
+            QVERIFY2(link.contains(secret.toUtf8()) == !tls, qPrintable(secret));
+        QCOMPARE(boxes().size(), tls ? 1 : 0);
+        if (tls) {
+            const QString pin = GetSetting(SettingsStore::ClientTlsPin);
+            const QString shown = keyfingerprint::display(pin);
+            QVERIFY(m_server->log().contains("TLS key fingerprint: " + shown));
+            QVERIFY(boxes()[0].prompt.contains(shown));
+            QCOMPARE(frmMain()->statusPanel[1]->text(),
+                     QString("127.0.0.1:%1 (TLS)").arg(proxy.port()));
+        }
+    }
+
+    // A key refused on first use, a key not the trusted one (the server back with another
+    // after a restart): no password goes out, and nothing is retried. A TLS client meeting
+    // a plain server sends its handshake and no more.
+    void noPasswordToAServerNotTrusted()
+    {
+        storeSetting(QStringLiteral("ClientReconnect"), QStringLiteral("True"));
+        storeSetting(QStringLiteral("ClientServerPassword"), Password);
+        storeSetting(QStringLiteral("ClientTls"), QStringLiteral("True"));
+        ConnectionKeeper::times() = {300, 300};
+        m_server = std::make_unique<RealServer>(QStringLiteral(QUILLORA_SERVER_BIN));
+        const QStringList first = m_server->tlsIdentity("first");
+        const QStringList second = m_server->tlsIdentity("second");
+        QVERIFY(m_server->start(QStringList{"--password", Password} + first));
+        FrmMain* main = frmMain();
+        const auto attempt = [&](quint16 port) {
+            main->txtDebug[0]->setText("127.0.0.1");
+            main->txtDebug[1]->setText(QString::number(port));
+            main->cmdConnect_Click(0);
+        };
+        const auto loggedIn = [&] { return m_server->log().count(" authenticated."); };
+
+        attempt(m_server->tlsPort()); // not trusted: No
+        QVERIFY(logged("Disconnected\\."));
+        QCOMPARE(boxes().value(0).title, QString("Trust this server?"));
+        QVERIFY(GetSetting(SettingsStore::ClientTlsPin).isEmpty());
+        boxAnswers() = {vbYes};
+        attempt(m_server->tlsPort());
+        QVERIFY(QTest::qWaitFor([&] { return loggedIn() == 1; }));
+
+        m_server->stop();
+        QVERIFY2(m_server->start(QStringList{"--password", Password} + second),
+                 qPrintable(m_server->log()));
+        QVERIFY(logged("Disconnected\\."));
+        QCOMPARE(logMessages()[1], "The key of 127.0.0.1:" + QString::number(m_server->tlsPort()) +
+                                       " has changed; no password was sent.");
+        const MsgBoxCall changed = boxes().constLast();
+        QCOMPARE(changed.title, QString("The server's key has changed"));
+        QVERIFY(changed.prompt.contains(
+            keyfingerprint::display(GetSetting(SettingsStore::ClientTlsPin))));
+        QVERIFY(
+            changed.prompt.contains(QRegularExpression("Offered: SHA256 [0-9A-F:]{95}")
+                                        .match(m_server->log().section("TLS key fingerprint: ", 1))
+                                        .captured(0)
+                                        .mid(9)));
+        QTest::qWait(1000); // past the next retry's time
+        QCOMPARE(loggedIn(), 0);
+        QVERIFY(!main->keeper().reconnecting());
+        QCOMPARE(main->statusPanel[1]->text(), QString("Server key changed"));
+
+        FaultProxy proxy(m_server->port()); // the plain port
+        attempt(proxy.port());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return boxes().constLast().prompt.contains("Is this its TLS port?"); }));
+        // TLS records only: handshake (22) and alert (21).
+        const QByteArray up = proxy.capturedUp();
+        for (qsizetype at = 0; at < up.size();
+             at += 5 + (uchar(up[at + 3]) << 8 | uchar(up[at + 4])))
+            QVERIFY2(up[at] == 22 || up[at] == 21, qPrintable(up.toHex()));
+        QVERIFY(!up.isEmpty() && !up.contains(Password.toUtf8()));
     }
 };
 

@@ -114,7 +114,8 @@ private:
         }
         const int latency = slow ? m_proxy.m_upLatencyMs : 0;
         if (m_client->bytesAvailable() > 0 && m_delayedBytes < m_proxy.m_maxBuffered) {
-            m_delayed.push_back({at + latency, m_client->read(m_proxy.m_maxBuffered)});
+            m_delayed.push_back(
+                {at + latency, m_proxy.capture(m_client->read(m_proxy.m_maxBuffered), true)});
             m_delayedBytes += m_delayed.back().bytes.size();
         }
         while (!m_delayed.empty() && m_delayed.front().due <= at &&
@@ -137,14 +138,15 @@ private:
         if (m_server.bytesAvailable() == 0 || room <= 0)
             return -1; // the client's bytesWritten wakes the link
         if (!slow) {
-            m_client->write(m_server.read(room));
+            m_client->write(m_proxy.capture(m_server.read(room), false));
             return -1;
         }
         // The interval counts from the last chunk, so a new interval applies at once.
         const qint64 next = m_lastChunkAt < 0 ? at : m_lastChunkAt + m_proxy.m_intervalMs;
         if (at < next)
             return next;
-        m_client->write(m_server.read(std::min(room, m_proxy.m_chunkBytes)));
+        m_client->write(
+            m_proxy.capture(m_server.read(std::min(room, m_proxy.m_chunkBytes)), false));
         m_lastChunkAt = at;
         return m_server.bytesAvailable() > 0 ? at + m_proxy.m_intervalMs : -1;
     }

@@ -29,6 +29,10 @@ public:
     void setMode(Mode mode);
     // The slow link's figures, and SlowLink as the mode.
     void setSlowLink(qsizetype chunkBytes, int intervalMs, int upLatencyMs = 0);
+    // The bytes it forwarded from the clients and from the server, as an eavesdropper on
+    // the link sees them (the first 4 MiB each way).
+    QByteArray capturedUp() const { return m_captured[1]; }
+    QByteArray capturedDown() const { return m_captured[0]; }
 
 private:
     friend class ProxyLink;
@@ -40,6 +44,13 @@ private:
     int m_intervalMs = 100;
     int m_upLatencyMs = 0;
     QList<ProxyLink*> m_links;
+    QByteArray m_captured[2];
+    const QByteArray& capture(const QByteArray& bytes, bool up)
+    {
+        if (m_captured[up].size() < 4 * 1024 * 1024)
+            m_captured[up] += bytes;
+        return bytes;
+    }
 };
 
 } // namespace testsupport

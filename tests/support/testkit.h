@@ -19,14 +19,15 @@
 namespace testkit {
 
 // Starts `binary` (stdout and stderr merged) and waits until it says "Listening on
-// ADDRESS:PORT"; the port, or 0. Everything it wrote meanwhile is added to `output`. With a
-// `logFile` its output goes there instead of a pipe, so that a program not read between
-// steps cannot fill its pipe and stop.
+// ADDRESS:PORT" (or, without a plain port, "Listening with TLS on"); the port, or 0. Everything it
+// wrote meanwhile is added to `output`. With a `logFile` its output goes there instead of a pipe,
+// so that a program not read between steps cannot fill its pipe and stop.
 inline quint16 startListening(QProcess& process, const QString& binary,
                               const QStringList& arguments, QString* output = nullptr,
                               const QString& logFile = {})
 {
     static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
+    static const QRegularExpression tls(QStringLiteral("Listening with TLS on [0-9.]+:(\\d+)"));
     QString own;
     QString& text = output ? *output : own;
     const qsizetype from = text.size();
@@ -48,6 +49,8 @@ inline quint16 startListening(QProcess& process, const QString& binary,
         const auto match = listening.match(text, from);
         if (match.hasMatch())
             return match.captured(1).toUShort();
+        if (text.indexOf(QLatin1String("Control socket:"), from) >= 0)
+            return tls.match(text, from).captured(1).toUShort();
         if (ended || deadline.hasExpired())
             return 0;
         if (logFile.isEmpty())

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTimer>
 
@@ -20,6 +21,7 @@ Environment::Environment()
     unloadAllWindows();
     resetModVariables();
     boxes().clear();
+    boxAnswers().clear();
     setMsgBoxHandler(RealModalBoxes::recordBox);
 }
 
@@ -33,19 +35,23 @@ Environment::~Environment()
 RealModalBoxes::RealModalBoxes(int closeAfterMs, Hook whileOpen)
 {
     setMsgBoxHandler([this, closeAfterMs, whileOpen](const MsgBoxCall& call) {
-        recordBox(call);
+        const int answer = recordBox(call);
         const std::unique_ptr<QMessageBox> box = createMsgBox(call);
         QMessageBox* shown = box.get();
         const int delay = m_keepOpen.value(call.title, closeAfterMs);
+        const int button = answer == vbYes  ? QMessageBox::Yes
+                           : answer == vbNo ? QMessageBox::No
+                                            : QMessageBox::Ok;
         // The hook runs to its end with the box open; the box's time starts after it.
-        QTimer::singleShot(0, shown, [whileOpen, call, delay, shown] {
+        QTimer::singleShot(0, shown, [whileOpen, call, delay, shown, button] {
             if (whileOpen)
                 whileOpen(call);
-            QTimer::singleShot(delay, shown, [shown] { shown->done(QMessageBox::Ok); });
+            QTimer::singleShot(delay, shown, [shown, button] { shown->done(button); });
         });
         ++s_open;
-        box->exec();
+        const int result = box->exec();
         --s_open;
+        return msgBoxResult(result, call.style);
     });
 }
 
@@ -113,12 +119,27 @@ void RealServer::stop()
 bool RealServer::start(const QStringList& extraArguments)
 {
     m_log.clear();
-    m_port = testkit::startListening(m_process, m_binary,
-                                     QStringList{"--port", QString::number(m_port), "--db",
-                                                 databasePath(), "--control", control()} +
-                                         extraArguments,
-                                     &m_log);
+    const QStringList tls{"--tls-port", QString::number(m_tlsPort)};
+    m_port = testkit::startListening(
+        m_process, m_binary,
+        QStringList{"--port", QString::number(m_port), "--db", databasePath(), "--control",
+                    control()} +
+            (extraArguments.contains("--tls-cert") ? tls : QStringList()) + extraArguments,
+        &m_log);
+    static const QRegularExpression listening("Listening with TLS on [0-9.]+:(\\d+)");
+    m_tlsPort = listening.match(m_log).captured(1).toUShort();
     return m_port != 0;
+}
+
+QStringList RealServer::tlsIdentity(const QString& name)
+{
+    const QStringList files{"--tls-cert", m_dir.filePath(name + ".crt"), "--tls-key",
+                            m_dir.filePath(name + ".key")};
+    if (QFile::exists(files[1]))
+        return files;
+    QProcess init;
+    init.start(m_binary, QStringList{"tls-init"} + files);
+    return init.waitForFinished() && init.exitCode() == 0 ? files : QStringList();
 }
 
 int RealServer::ring(const QString& number)

@@ -26,6 +26,13 @@ inline QList<MsgBoxCall>& boxes()
     return list;
 }
 
+// The answers the next Yes/No boxes get, in order; with none left, No.
+inline QList<int>& boxAnswers()
+{
+    static QList<int> list;
+    return list;
+}
+
 // Points the settings store at a fresh temporary folder, records message boxes instead of
 // showing them, and resets the shared variables and the window registry. One per test case.
 class Environment {
@@ -52,7 +59,13 @@ public:
     void keepOpen(const QString& title, int ms) { m_keepOpen.insert(title, ms); }
     // How many boxes are open right now (nested ones count each).
     static int open() { return s_open; }
-    static void recordBox(const MsgBoxCall& call) { boxes().append(call); }
+    static int recordBox(const MsgBoxCall& call)
+    {
+        boxes().append(call);
+        if ((call.style & 0x0f) != vbYesNo)
+            return vbOK;
+        return boxAnswers().isEmpty() ? int(vbNo) : boxAnswers().takeFirst();
+    }
 
 private:
     static inline int s_open = 0;
@@ -127,6 +140,11 @@ public:
         m_process.waitForFinished(5000);
     }
     quint16 port() const { return m_port; }
+    // The TLS port, when started with a certificate (kept over restarts as the port is).
+    quint16 tlsPort() const { return m_tlsPort; }
+    // The options for a certificate and key of that name, made with "quillora-server
+    // tls-init" the first time; empty if that failed.
+    QStringList tlsIdentity(const QString& name);
     QString databasePath() const { return m_dir.filePath(QStringLiteral("server.sqlite")); }
     QString control() const { return m_dir.filePath(QStringLiteral("control")); }
     // Runs "quillora-server ring NUMBER" against it; the exit code (-1 if it hung).
@@ -139,6 +157,7 @@ private:
     QProcess m_process;
     QString m_log;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
 };
 
 // This process's resident memory in MiB, now or at its peak since the last restart of
