@@ -34,4 +34,12 @@ QString display(const QString& pin)
     return QStringLiteral("SHA256 ") + pairs;
 }
 
+QString displayLines(const QString& pin)
+{
+    if (!isPin(pin))
+        return pin;
+    const QString pairs = display(pin).mid(7);
+    return QStringLiteral("SHA256\r\n") + pairs.left(47) + QStringLiteral("\r\n") + pairs.mid(48);
+}
+
 } // namespace keyfingerprint

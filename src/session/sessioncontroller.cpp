@@ -82,7 +82,7 @@ void FrmMain::sckConnect_KeyUntrusted(const QString& pin, const QString& why)
         why,
         QString(),
         QStringLiteral("The server's key has the fingerprint"),
-        keyfingerprint::display(pin),
+        keyfingerprint::displayLines(pin),
         QString(),
         QStringLiteral("Compare it with the fingerprint the server logs at start-up. Trust "
                        "this key and connect? Nothing has been sent to the server yet."),
@@ -124,8 +124,10 @@ void FrmMain::sckConnect_KeyChanged(const QString& trusted, const QString& offer
     const QStringList prompt{
         QStringLiteral("The key of %1 is not the one you trusted.").arg(server),
         QString(),
-        QStringLiteral("Trusted: ") + keyfingerprint::display(trusted),
-        QStringLiteral("Offered: ") + keyfingerprint::display(offered),
+        QStringLiteral("Trusted:"),
+        keyfingerprint::displayLines(trusted),
+        QStringLiteral("Offered:"),
+        keyfingerprint::displayLines(offered),
         QString(),
         QStringLiteral("Someone may be posing as the server: no password was sent, and the "
                        "client will not retry. If the server was given a new key, turn "
