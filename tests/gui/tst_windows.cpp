@@ -413,7 +413,17 @@ private slots:
         QCOMPARE(boxes().size(), 1);
         QCOMPARE(forms::loadedOrNull<FrmSettings>(), d);
         d->txtDebug[3]->setText(QStringLiteral("p,a=s;[x]"));
+        // The key trusted for the server stays through an Ok, and goes when "Use TLS" is
+        // turned off and on again.
+        testsupport::storeSetting(SettingsStore::ClientTlsPin, QString(64, 'A'));
+        d->chkDebug[4]->setChecked(true);
+        d->chkDebug[4]->setChecked(false);
         press(d->cmdButton[1]);
+        QCOMPARE(GetSetting(SettingsStore::ClientTlsPin), QString());
+        testsupport::storeSetting(SettingsStore::ClientTlsPin, QString(64, 'A'));
+        d = openDialog();
+        press(d->cmdButton[1]);
+        QCOMPARE(GetSetting(SettingsStore::ClientTlsPin), QString(64, 'A'));
         QVERIFY(connectedMain());
         server->send("Welcome [0.92]");
         QVERIFY(expectRequest("p,a=s;[x]"));
