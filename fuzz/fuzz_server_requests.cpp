@@ -3,15 +3,17 @@
 // The input is one received message, read both as a statistics and as a contacts
 // request. A statistics request is told by its kind alone and its count always lands
 // within 1..MaxCount, a plain count in that range as sent. A search or save request read
-// back into text is the message itself, and a refusal, whose text goes back to the
-// client, stays short however long the request was.
+// back into text is the message itself, a save holds no control character, and a refusal,
+// whose text goes back to the client, stays short however long the request was.
 
 #include "fuzzcheck.h"
 
+#include "printable.h"
 #include "requests.h"
 #include "session/protocol.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -77,8 +79,10 @@ void checkSave(const QString& message, const requests::Save& save)
     const Contact& contact = save.contact;
     const QStringList fields{contact.name,  contact.home,          contact.mobile,
                              contact.email, contact.businessPhone, contact.businessFax};
-    for (const QString& field : fields)
+    for (const QString& field : fields) {
         FUZZ_CHECK(!field.contains(QLatin1Char(',')));
+        FUZZ_CHECK(std::none_of(field.cbegin(), field.cend(), printable::isControl));
+    }
     const QString head = QStringLiteral("CNTAC:SAVE;");
     const QString tail = QLatin1Char(',') + fields.join(QLatin1Char(','));
     FUZZ_CHECK(message.startsWith(head) && message.endsWith(tail));

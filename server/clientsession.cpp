@@ -5,11 +5,15 @@
 
 #include <QCryptographicHash>
 #include <QSslSocket>
+#include <utility>
 
 namespace {
 
 const QString ServerName = QStringLiteral("Quillora Server");
 const QString ServerVersion = QStringLiteral("0.92");
+// Without a password, how long a connection that says nothing waits to be told as a
+// client: what a browser sends comes at once.
+constexpr int FirstWordMs = 1000;
 
 } // namespace
 
@@ -49,11 +53,14 @@ ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, Log
     connect(&m_writer, &PacedWriter::idle, this, &ClientSession::handOnNext);
 
     send(protocol::greeting(ServerName, ServerVersion));
+    m_authTimer.setSingleShot(true);
     if (m_config.password.isEmpty()) {
+        // Calls reach it at once; it is told as a client (and counted, and logged) once
+        // its first word shows it is one, or once it has been quiet for a while.
         m_authenticated = true;
-        QTimer::singleShot(0, this, &ClientSession::authenticated);
+        connect(&m_authTimer, &QTimer::timeout, this, &ClientSession::confirm);
+        m_authTimer.start(FirstWordMs);
     } else {
-        m_authTimer.setSingleShot(true);
         connect(&m_authTimer, &QTimer::timeout, this, [this] {
             drop(QStringLiteral("%1 within %2 s")
                      .arg(m_offered ? QStringLiteral("its password could not be checked")
@@ -172,6 +179,19 @@ void ClientSession::onReadyRead()
 
 void ClientSession::handle(const QByteArray& message)
 {
+    if (m_config.password.isEmpty() && !std::exchange(m_spoke, true)) {
+        // Without a password, what a web page has the browser send must not count as
+        // requests: the first message decides, however late it comes.
+        if (const char* other = InboundAssembler::otherProtocol(message)) {
+            turnAway(LoginGuard::Outcome::NotAClient,
+                     QStringLiteral("sent %1, not a Quillora message").arg(QLatin1String(other)));
+            return;
+        }
+        confirm();
+        // A client with a password in its settings sends it all the same.
+        if (m_closed || !InboundAssembler::beginsRequest(message))
+            return;
+    }
     if (!m_authenticated && !m_offered) {
         m_offered = message;
         checkPassword();
@@ -189,6 +209,15 @@ void ClientSession::handle(const QByteArray& message)
     handOnNext();
 }
 
+void ClientSession::confirm()
+{
+    if (m_confirmed || m_closed)
+        return;
+    m_confirmed = true;
+    m_authTimer.stop();
+    emit authenticated();
+}
+
 void ClientSession::checkPassword()
 {
     const qint64 pause = m_guard.pauseMs(m_address, LoginGuard::clock());
@@ -203,8 +232,7 @@ void ClientSession::checkPassword()
     m_guard.succeeded(m_address);
     m_offered.reset();
     m_authenticated = true;
-    m_authTimer.stop();
-    emit authenticated();
+    confirm();
     // What came with or after the password has waited for it.
     if (!m_closed) {
         handOnNext();
@@ -223,6 +251,7 @@ void ClientSession::onDisconnected()
     m_closed = true;
     m_authTimer.stop();
     m_quiet.stop();
-    serverlog::write(QStringLiteral("Client %1 disconnected.").arg(m_peer));
+    if (m_confirmed) // else the log never told of it
+        serverlog::write(QStringLiteral("Client %1 disconnected.").arg(m_peer));
     QTimer::singleShot(0, this, &ClientSession::finished);
 }

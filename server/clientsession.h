@@ -63,6 +63,8 @@ private:
     void onReadyRead();
     void handle(const QByteArray& message);
     void checkPassword();
+    // Tells the server that the connection is a client's (authenticated()), once.
+    void confirm();
     void handOnNext();
     void turnAway(LoginGuard::Outcome outcome, const QString& reason);
     void close();
@@ -76,12 +78,14 @@ private:
     InboundAssembler m_assembler;
     PacedWriter m_writer;
     QTimer m_quiet;
-    QTimer m_authTimer;
-    QTimer m_pause; // until the guard lets the password be checked
+    QTimer m_authTimer; // to send the password; without one, to say a first word
+    QTimer m_pause;     // until the guard lets the password be checked
     QElapsedTimer m_lastHeard;
     std::optional<QByteArray> m_offered; // the password, while it waits to be checked
     QQueue<QByteArray> m_requests;       // waiting to be handed on
     bool m_answering = false;            // a request has been handed on and not answered
     bool m_authenticated = false;
+    bool m_confirmed = false; // authenticated() has been emitted
+    bool m_spoke = false;     // its first message has come
     bool m_closed = false;
 };

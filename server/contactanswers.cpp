@@ -60,14 +60,30 @@ QByteArray searchReply(const requests::Search& request, const SearchIndex::Match
 
 namespace {
 
-QString save(const requests::Save& request, ContactStore& store)
+QString save(const requests::Save& request, ContactStore& store, const SaveLimits& limits)
 {
     if (nameReadsAsNoMatch(request.contact.name))
         return replies::refused(noMatchNameRefused());
+    if (request.isNew && request.contact.isBlank())
+        return replies::refused(QStringLiteral("Record not saved: nothing has been entered."));
+    const qint64 waitMs = limits.rate ? limits.rate->take(limits.client, SaveRate::clock()) : 0;
+    if (waitMs > 0) {
+        return replies::refused(
+            QStringLiteral("Record not saved: %1 records have been saved from this computer in "
+                           "the last minute, the most the server takes. Please try again in %2 "
+                           "s.")
+                .arg(limits.rate->perMinute())
+                .arg((waitMs + 999) / 1000));
+    }
     if (request.isNew) {
-        if (request.contact.isBlank())
-            return replies::refused(QStringLiteral("Record not saved: nothing has been entered."));
-        const std::optional<qint64> id = store.insert(request.contact);
+        bool full = false;
+        const std::optional<qint64> id = store.insert(request.contact, limits.maxContacts, &full);
+        if (full) {
+            return replies::refused(
+                QStringLiteral("Record not saved: the server holds %1 contacts, the most it "
+                               "takes. Records already saved can still be changed.")
+                    .arg(limits.maxContacts));
+        }
         if (!id)
             return replies::refused(WriteFailed);
         return replies::saved(QStringLiteral("New record saved with ID %1.").arg(*id));
@@ -86,13 +102,14 @@ QString save(const requests::Save& request, ContactStore& store)
 
 } // namespace
 
-QByteArray contacts(const QString& message, ContactStore& contacts, qsizetype maxBytes)
+QByteArray contacts(const QString& message, ContactStore& contacts, qsizetype maxBytes,
+                    const SaveLimits& limits)
 {
     const requests::ContactsRequest request = requests::parseContacts(message);
     if (const auto* s = std::get_if<requests::Search>(&request))
         return searchReply(*s, contacts.search(s->field, s->text), contacts, maxBytes);
     if (const auto* s = std::get_if<requests::Save>(&request))
-        return protocol::encode(save(*s, contacts));
+        return protocol::encode(save(*s, contacts, limits));
     return protocol::encode(replies::refused(std::get<requests::Refusal>(request).text));
 }
 

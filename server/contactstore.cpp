@@ -69,10 +69,13 @@ bool ContactStore::writeNumbers(const Contact& contact)
     return true;
 }
 
-std::optional<qint64> ContactStore::insert(const Contact& contact)
+std::optional<qint64> ContactStore::insert(const Contact& contact, qint64 most, bool* full)
 {
+    // Looked at first as well: a refused insert is rolled back, and that empties the search
+    // index, which is read again whole for the next search.
+    bool tooMany = most >= 0 && tally() >= most;
     Contact stored = contact;
-    const bool ok = m_db.transaction([&] {
+    const bool ok = !tooMany && m_db.transaction([&] {
         QSqlQuery& query = m_db.statement(QStringLiteral(
             "INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax)"
             " VALUES (?, ?, ?, ?, ?, ?) RETURNING id"));
@@ -80,8 +83,18 @@ std::optional<qint64> ContactStore::insert(const Contact& contact)
             return false;
         stored.id = query.next() ? query.value(0).toLongLong() : 0;
         query.finish();
+        // Counted with the insert, and locked until the transaction ends: other servers'
+        // inserts wait for this one, and count it.
+        if (most >= 0) {
+            const qint64 held = tally();
+            tooMany = held > most;
+            if (held < 0 || tooMany)
+                return false;
+        }
         return stored.id > 0 && writeNumbers(stored) && m_db.tellContactsChanged();
     });
+    if (full)
+        *full = tooMany;
     if (!ok)
         return std::nullopt;
     index(stored);
@@ -183,6 +196,19 @@ qint64 ContactStore::count()
         n = query.value(0).toLongLong();
     query.finish();
     return n;
+}
+
+qint64 ContactStore::tally()
+{
+    QSqlQuery& query = m_db.statement(QStringLiteral("SELECT contacts FROM contact_tally"));
+    qint64 n = -1;
+    const bool read = m_db.exec(query);
+    const bool found = read && query.next();
+    if (found)
+        n = query.value(0).toLongLong();
+    query.finish();
+    // Without its row (deleted by hand), counted.
+    return found || !read ? n : count();
 }
 
 qint64 ContactStore::numberCount()

@@ -15,8 +15,9 @@ public:
     std::optional<Contact> find(qint64 id);
 
     // Inserts a new contact with its numbers in one transaction; the new ID, or nothing
-    // when the write failed.
-    std::optional<qint64> insert(const Contact& contact);
+    // when the write failed or, with *full set, when the database holds `most` contacts
+    // already (-1: no limit), servers that share it and other programs' contacts counted.
+    std::optional<qint64> insert(const Contact& contact, qint64 most = -1, bool* full = nullptr);
 
     enum class UpdateResult { Updated, NotFound, Failed };
     // Replaces a stored contact and its numbers in one transaction.
@@ -40,6 +41,9 @@ public:
     std::optional<Contact> lookup(const QString& number);
 
     qint64 count();
+    // The number of contacts as the database keeps it (see schema.cpp), read rather than
+    // counted; -1 when it cannot be read.
+    qint64 tally();
     // The stored phone number at a position of all stored numbers (for simulated calls).
     QString numberAt(qint64 index);
     qint64 numberCount();

@@ -10,7 +10,8 @@ class QTextStream;
 // The local control socket of a running server. `quillora-server ring NUMBER` connects
 // to it and writes "RING <number>" and a line end; the server announces the call and
 // answers with one line saying what it did. Only the user who runs the server can
-// connect.
+// connect; the ring command tells a number only to a server of its own user (or of the
+// superuser, or the service's in the folder the superuser gave it).
 class ControlChannel final : public QObject {
     Q_OBJECT
 public:
@@ -19,11 +20,14 @@ public:
 
     explicit ControlChannel(Ring ring, QObject* parent = nullptr);
 
-    // The socket name a server on this port uses unless told otherwise.
+    // The socket a server on this port uses unless told otherwise, in the user's runtime
+    // folder: $XDG_RUNTIME_DIR, else a folder of the user's own below the temporary folder.
     static QString nameForPort(quint16 port);
 
-    // Starts listening. Fails when another running server already uses the name; a
-    // name left behind by a killed server is taken over.
+    // Starts listening, making the runtime folder (private) when the socket goes there and
+    // it is missing. Fails when another running server already uses the name, or when the
+    // runtime folder is not this user's alone; a socket left behind by a killed server of
+    // this user is taken over, another user's file is not.
     bool listen(const QString& name, QString* error);
     QString name() const { return m_server.serverName(); }
     QString fullName() const { return m_server.fullServerName(); }

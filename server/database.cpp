@@ -2,6 +2,7 @@
 
 #include <QAtomicInteger>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QStandardPaths>
@@ -17,6 +18,26 @@ QString nextConnectionName()
 {
     static QAtomicInteger<quint64> counter;
     return QStringLiteral("quillora-server-%1").arg(++counter);
+}
+
+constexpr QFileDevice::Permissions PrivateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// Creates the folder and any missing one above it, each that it creates its owner's alone.
+bool makePrivateFolder(const QString& folder)
+{
+    QStringList missing;
+    for (QString path = QDir(folder).absolutePath(); !QFileInfo::exists(path);) {
+        missing.prepend(path);
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return false;
+        path = parent;
+    }
+    for (const QString& path : std::as_const(missing)) {
+        if (!QDir().mkdir(path, PrivateFile | QFileDevice::ExeOwner) && !QFileInfo(path).isDir())
+            return false;
+    }
+    return QFileInfo(folder).isDir();
 }
 
 } // namespace
@@ -65,10 +86,14 @@ bool Database::openSqlite()
 {
     const QString& path = m_path;
     const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath())) {
+    if (!makePrivateFolder(info.absolutePath())) {
         m_error = QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath());
         return false;
     }
+    // A new file is the server's user's alone, whatever the umask of whoever started it
+    // (SQLite gives its journal files the same mode). An existing file keeps its mode.
+    if (!info.exists() && path != QLatin1String(":memory:"))
+        QFile(path).open(QIODevice::WriteOnly | QIODevice::NewOnly, PrivateFile);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     db.setDatabaseName(path);
     if (!db.open()) {
@@ -111,7 +136,8 @@ bool Database::connectPostgreSql()
     db.setDatabaseName(m_location.database);
     if (!m_location.user.isEmpty())
         db.setUserName(m_location.user);
-    db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=quillora-server"));
+    db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=quillora-server;") +
+                         m_location.connectOptions());
     if (!m_password.isEmpty())
         db.setPassword(m_password);
     const bool opened = db.open();

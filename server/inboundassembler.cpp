@@ -4,10 +4,57 @@ namespace {
 
 constexpr QByteArrayView PongPrefix("PONG_:");
 
-bool beginsRequest(QByteArrayView piece)
+// A request line: one of the methods a browser sends and the start of a target, or any
+// method (a token), a target and the version.
+bool isHttpRequest(QByteArrayView text)
+{
+    static constexpr const char* Methods[] = {"GET",   "POST", "PUT",     "DELETE",
+                                              "PATCH", "HEAD", "OPTIONS", "TRACE"};
+    static constexpr const char* Targets[] = {" /", " *", " http:", " https:"};
+    for (const char* method : Methods) {
+        if (!text.startsWith(method))
+            continue;
+        const QByteArrayView target = text.sliced(qstrlen(method));
+        for (const char* start : Targets) {
+            if (target.startsWith(start))
+                return true;
+        }
+    }
+    const qsizetype lineEnd = text.indexOf('\n');
+    const QByteArrayView line = lineEnd < 0 ? text : text.first(lineEnd);
+    const qsizetype space = line.indexOf(' ');
+    if (space <= 0)
+        return false;
+    for (const char c : line.first(space)) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_' || c == '.'))
+            return false;
+    }
+    const QByteArrayView rest = line.sliced(space + 1);
+    const qsizetype version = rest.indexOf(" HTTP/");
+    return version > 0 && rest.first(version).indexOf(' ') < 0;
+}
+
+} // namespace
+
+bool InboundAssembler::beginsRequest(QByteArrayView piece)
 {
     return piece.startsWith(PongPrefix) || piece.startsWith("STATS:") || piece.startsWith("CNTAC:");
 }
+
+const char* InboundAssembler::otherProtocol(QByteArrayView first)
+{
+    // A TLS record of the handshake: type 22, version 3.x.
+    if (first.size() >= 3 && first[0] == 0x16 && first[1] == 0x03 && quint8(first[2]) <= 0x04)
+        return "a TLS handshake";
+    if (first.startsWith("PRI * HTTP/2"))
+        return "the HTTP/2 preface";
+    if (isHttpRequest(first))
+        return "an HTTP request";
+    return nullptr;
+}
+
+namespace {
 
 // Where the keep-alive answer the text begins with ends: its payload is the server's own
 // counter, digits only.

@@ -25,6 +25,14 @@ public:
         bool dropped = false;             // an oversized message was given up
     };
 
+    // Whether the text begins as a request does ("PONG_:", "STATS:", "CNTAC:").
+    static bool beginsRequest(QByteArrayView text);
+    // What a connection's first message is when it is the start of another protocol, or
+    // nullptr. A web page can have the browser send anything as the body of a request to
+    // this port: a request line ("POST / HTTP/1.1", the method alone is enough, since a
+    // long address may be cut), the HTTP/2 preface or a TLS handshake are no client's.
+    static const char* otherProtocol(QByteArrayView first);
+
     Result feed(const QByteArray& chunk);
     // The connection has been quiet: the held message (maybe empty) is complete, and
     // the rest of a dropped message is over.

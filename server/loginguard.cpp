@@ -25,9 +25,22 @@ qint64 LoginGuard::clock()
     return QDeadlineTimer::current().deadline();
 }
 
+QString LoginGuard::group(const QHostAddress& address)
+{
+    bool v4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&v4);
+    if (v4)
+        return QHostAddress(ipv4).toString();
+    if (address.protocol() != QAbstractSocket::IPv6Protocol) // none at all, for one reset at once
+        return address.isNull() ? QStringLiteral("an unknown address") : address.toString();
+    Q_IPV6ADDR network = address.toIPv6Address();
+    std::fill(network.c + 8, network.c + 16, quint8(0));
+    return QHostAddress(network).toString() + QStringLiteral("/64");
+}
+
 QString LoginGuard::keyFor(const QHostAddress& address) const
 {
-    const QString key = address.toString();
+    const QString key = group(address);
     if (m_entries.contains(key) ||
         m_entries.size() - m_entries.contains(Others) < qsizetype(m_limits.maxAddresses))
         return key;
@@ -72,7 +85,7 @@ bool LoginGuard::record(const QHostAddress& address, Outcome outcome, qint64 now
 
 void LoginGuard::succeeded(const QHostAddress& address)
 {
-    const auto it = m_entries.find(address.toString());
+    const auto it = m_entries.find(group(address));
     if (it != m_entries.end())
         it->wrongInARow = 0;
 }
@@ -84,7 +97,7 @@ QStringList LoginGuard::report(qint64 now, const QString& period)
     QStringList lines;
     for (const QString& key : std::as_const(keys)) {
         Entry& entry = m_entries[key];
-        const std::array<int, 3>& n = entry.unreported;
+        const std::array<int, Outcomes>& n = entry.unreported;
         const QString from = QStringLiteral(" from %1").arg(key);
         const QString last = QStringLiteral(" in the last %1.").arg(period);
         if (n[index(Outcome::WrongPassword)] > 0)
@@ -95,6 +108,12 @@ QStringList LoginGuard::report(qint64 now, const QString& period)
         if (n[index(Outcome::ServerFull)] > 0)
             lines << plural(n[index(Outcome::ServerFull)], "connection") + from +
                          QStringLiteral(" turned away: the server was full") + last;
+        if (n[index(Outcome::TooFast)] > 0)
+            lines << plural(n[index(Outcome::TooFast)], "connection") + from +
+                         QStringLiteral(" refused: too many at once") + last;
+        if (n[index(Outcome::NotAClient)] > 0)
+            lines << plural(n[index(Outcome::NotAClient)], "connection") + from +
+                         QStringLiteral(" closed: not a Quillora client") + last;
         entry.unreported = {};
         if (isQuiet(entry, now))
             m_entries.remove(key);

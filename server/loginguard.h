@@ -14,9 +14,11 @@
 // close within 5 s of its password for a refused password, and should go on doing so).
 // Passwords from one address are thus checked one pause apart however many connections
 // carry them. An address quiet for forgetAfterMs starts afresh. At most maxAddresses are
-// told apart; further ones share one entry, so that many addresses gain nothing.
+// told apart; further ones share one entry, so that many addresses gain nothing. An IPv6
+// network counts as one address (group()): the addresses of its /64 are its owner's.
 //
-// A connection that does not get in (wrong password, none sent, server full) gets a log
+// A connection that does not get in (wrong password, none sent, server full, too many
+// from its address, not a Quillora client) gets a log
 // line of its own only when it is the first of its kind from its address; report() sums
 // up the others. Times are milliseconds of a steady clock (clock()), passed in.
 class LoginGuard final {
@@ -27,11 +29,15 @@ public:
         int forgetAfterMs = 60000;
         int maxAddresses = 1024;
     };
-    enum class Outcome { WrongPassword, NoPassword, ServerFull };
+    enum class Outcome { WrongPassword, NoPassword, ServerFull, TooFast, NotAClient };
+    static constexpr int Outcomes = 5;
 
     explicit LoginGuard(const Limits& limits) : m_limits(limits) {}
 
     static qint64 clock();
+    // What an address is told apart by: itself, an IPv4 address within IPv6 as IPv4, an IPv6
+    // address by its /64 ("2001:db8:1:2::/64").
+    static QString group(const QHostAddress& address);
 
     // How long a password from the address must wait before it is checked (0: now).
     qint64 pauseMs(const QHostAddress& address, qint64 now) const;
@@ -55,8 +61,8 @@ private:
         int wrongInARow = 0;
         qint64 lastWrong = 0;
         qint64 lastSeen = 0;
-        std::array<int, 3> seen{};       // by outcome, since the address was last forgotten
-        std::array<int, 3> unreported{}; // by outcome, without a line of their own
+        std::array<int, Outcomes> seen{};       // by outcome, since the address was last forgotten
+        std::array<int, Outcomes> unreported{}; // by outcome, without a line of their own
     };
     // The key of the address's entry: its own, or the shared one once the table is full.
     QString keyFor(const QHostAddress& address) const;

@@ -1,8 +1,10 @@
 #include "requests.h"
 
+#include "printable.h"
 #include "session/protocol.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <array>
 
 namespace requests {
@@ -121,6 +123,15 @@ ContactsRequest parseSave(const QString& payload)
                                .arg(QLatin1String(fields[i].second))
                                .arg(value.size())
                                .arg(MaxFieldLength)};
+        }
+        const auto control = std::find_if(value.cbegin(), value.cend(), printable::isControl);
+        if (control != value.cend()) {
+            return Refusal{QStringLiteral("Record not saved: the %1 holds the control character "
+                                          "U+%2, which cannot be stored. Please remove it.")
+                               .arg(QLatin1String(fields[i].second),
+                                    QString::number(control->unicode(), 16)
+                                        .toUpper()
+                                        .rightJustified(4, QLatin1Char('0')))};
         }
         *fields[i].first = value;
     }

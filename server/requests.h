@@ -44,7 +44,8 @@ struct Search {
 inline constexpr int MaxFieldLength = 1000;
 
 // "CNTAC:SAVE;<id>,<six fields>" or "CNTAC:SAVE;NEW,<six fields>". A field longer than
-// MaxFieldLength makes it a Refusal.
+// MaxFieldLength, or one that holds a control character (printable::isControl), makes it a
+// Refusal.
 struct Save {
     bool isNew = false;
     Contact contact; // id 0 for a new record

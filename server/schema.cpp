@@ -26,6 +26,17 @@ const char* const ContactColumns =
     " mobile TEXT NOT NULL DEFAULT '', email TEXT NOT NULL DEFAULT '',"
     " business_phone TEXT NOT NULL DEFAULT '', business_fax TEXT NOT NULL DEFAULT '')";
 
+// The number of contacts, kept by triggers on contacts for whatever writes to them, so
+// that the limit on contacts costs no count of them per save and holds for every server on
+// the database: the row stays locked from a contact's insert to its transaction's end.
+const char* const TallyColumns =
+    " one INTEGER PRIMARY KEY CHECK (one = 1), contacts BIGINT NOT NULL)";
+// Counted once, after the triggers: a contact added meanwhile is either counted here or,
+// held up by their creation, by them.
+const char* const FirstTally =
+    "INSERT INTO contact_tally (one, contacts) SELECT 1, (SELECT count(*) FROM contacts)"
+    " WHERE NOT EXISTS (SELECT 1 FROM contact_tally)";
+
 } // namespace
 
 QStringList sqlite()
@@ -41,7 +52,18 @@ QStringList sqlite()
                               " number TEXT NOT NULL, digits TEXT NOT NULL,"
                               " contact_id INTEGER REFERENCES contacts(id) ON DELETE SET NULL)"),
            } +
-           indexes() + QStringList{QStringLiteral("PRAGMA user_version = %1").arg(Version)};
+           indexes() +
+           QStringList{
+               QStringLiteral("CREATE TABLE IF NOT EXISTS contact_tally (") +
+                   QLatin1String(TallyColumns),
+               QStringLiteral("CREATE TRIGGER IF NOT EXISTS contacts_added AFTER INSERT ON contacts"
+                              " BEGIN UPDATE contact_tally SET contacts = contacts + 1; END"),
+               QStringLiteral(
+                   "CREATE TRIGGER IF NOT EXISTS contacts_removed AFTER DELETE ON"
+                   " contacts BEGIN UPDATE contact_tally SET contacts = contacts - 1; END"),
+               QLatin1String(FirstTally),
+               QStringLiteral("PRAGMA user_version = %1").arg(Version),
+           };
 }
 
 QStringList postgresql()
@@ -69,6 +91,33 @@ QStringList postgresql()
                QStringLiteral("INSERT INTO schema_version (version) SELECT %1"
                               " WHERE NOT EXISTS (SELECT 1 FROM schema_version)")
                    .arg(Version),
+               QStringLiteral("CREATE TABLE IF NOT EXISTS contact_tally (") +
+                   QLatin1String(TallyColumns),
+               // Counted once per statement, not per row: the one row updated again and again
+               // in one transaction takes longer every time. Made only where missing, so that
+               // servers that log in as other users than the one that made them start too.
+               QStringLiteral(
+                   "DO $do$ BEGIN"
+                   " IF NOT EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = 'contacts_added'"
+                   " AND tgrelid = 'contacts'::regclass) THEN"
+                   " CREATE OR REPLACE FUNCTION contact_tally_step() RETURNS trigger"
+                   " LANGUAGE plpgsql AS $f$ BEGIN"
+                   " IF TG_OP = 'INSERT' THEN"
+                   " UPDATE contact_tally SET contacts = contacts + (SELECT count(*) FROM added);"
+                   " ELSIF TG_OP = 'DELETE' THEN"
+                   " UPDATE contact_tally SET contacts = contacts - (SELECT count(*) FROM removed);"
+                   " ELSE UPDATE contact_tally SET contacts = 0; END IF;"
+                   " RETURN NULL; END $f$;"
+                   " CREATE TRIGGER contacts_added AFTER INSERT ON contacts"
+                   " REFERENCING NEW TABLE AS added FOR EACH STATEMENT"
+                   " EXECUTE FUNCTION contact_tally_step();"
+                   " CREATE TRIGGER contacts_removed AFTER DELETE ON contacts"
+                   " REFERENCING OLD TABLE AS removed FOR EACH STATEMENT"
+                   " EXECUTE FUNCTION contact_tally_step();"
+                   " CREATE TRIGGER contacts_emptied AFTER TRUNCATE ON contacts"
+                   " FOR EACH STATEMENT EXECUTE FUNCTION contact_tally_step();"
+                   " END IF; END $do$"),
+               QLatin1String(FirstTally),
            };
 }
 

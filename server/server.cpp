@@ -11,9 +11,13 @@
 Server::Server(Database& db, const ServerConfig& config, QObject* parent)
     : QObject(parent), m_db(db), m_config(config), m_contacts(db), m_calls(db),
       m_control([this](const QString& number) { return describe(announceCall(number)); }),
-      m_guard(config.login)
+      m_guard(config.login), m_waiting(config.waiting, config.maxClients)
 {
     m_listener.setMaxPendingConnections(m_config.maxClients);
+    // After a restart all clients come back within a second or so: the system holds as
+    // many as may come (up to its own limit, net.core.somaxconn) until they are accepted,
+    // rather than drop those beyond Qt's 50 and leave them waiting for a retransmission.
+    m_listener.setListenBacklogSize(m_config.maxClients);
     connect(&m_listener, &QTcpServer::newConnection, this,
             [this] { onNewConnection(&m_listener); });
     if (m_config.tls()) {
@@ -26,6 +30,7 @@ Server::Server(Database& db, const ServerConfig& config, QObject* parent)
         tls.setPeerVerifyMode(QSslSocket::VerifyNone);
         m_tlsListener = std::make_unique<TlsListener>(tls);
         m_tlsListener->setMaxPendingConnections(m_config.maxClients);
+        m_tlsListener->setListenBacklogSize(m_config.maxClients);
         connect(m_tlsListener.get(), &QTcpServer::newConnection, this,
                 [this] { onNewConnection(m_tlsListener.get()); });
     }
@@ -139,39 +144,51 @@ qsizetype Server::queuedBytes() const
 void Server::onNewConnection(QTcpServer* listener)
 {
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
-        if (authenticatedCount() >= m_config.maxClients) {
-            if (m_guard.record(socket->peerAddress(), LoginGuard::Outcome::ServerFull,
-                               LoginGuard::clock()))
-                serverlog::write(QStringLiteral("Refused %1:%2: already %3 clients.")
-                                     .arg(socket->peerAddress().toString(),
-                                          QString::number(socket->peerPort()),
-                                          QString::number(m_config.maxClients)));
+        const QHostAddress from = socket->peerAddress();
+        const qint64 now = LoginGuard::clock();
+        const int in = authenticatedCount();
+        // Closed before the greeting; the first of its kind from an address is logged.
+        const auto refuse = [&](LoginGuard::Outcome outcome, const QString& why) {
+            if (m_guard.record(from, outcome, now))
+                serverlog::write(
+                    QStringLiteral("Refused %1:%2: %3.")
+                        .arg(from.toString(), QString::number(socket->peerPort()), why));
             watchTurnedAway();
             socket->abort();
             socket->deleteLater();
+        };
+        if (in >= m_config.maxClients) {
+            refuse(LoginGuard::Outcome::ServerFull,
+                   QStringLiteral("already %1 clients").arg(m_config.maxClients));
             continue;
         }
-        // Connections still owing the password have a few places of their own. The one
-        // that has waited longest gives way to a newcomer (real clients send the password
-        // at once), so silent connections can keep neither clients out nor their places.
-        QList<ClientSession*> waiting;
-        for (ClientSession* s : std::as_const(m_sessions)) {
-            if (s->isOpen() && !s->isAuthenticated())
-                waiting.append(s);
+        if (!m_waiting.mayConnect(from, now)) {
+            refuse(LoginGuard::Outcome::TooFast,
+                   QStringLiteral("its address opens more than %1 connections at once or %2 a "
+                                  "second")
+                       .arg(m_config.waiting.connectBurst)
+                       .arg(m_config.waiting.connectsPerSecond));
+            continue;
         }
-        if (!waiting.isEmpty() && waiting.size() >= m_config.maxUnauthenticated)
-            waiting.first()->drop(QStringLiteral("gave way to a newer connection"));
         auto* session = new ClientSession(socket, m_config, m_guard, this);
         m_sessions.append(session);
-        // With a password, the first line about a client tells that it got in: one per
-        // connection would let anyone fill the log.
-        if (m_config.password.isEmpty())
-            serverlog::write(QStringLiteral("Client %1 connected.").arg(session->peer()));
+        // Until it has sent the password it holds a place in the waiting room, where the
+        // newcomer may push out another that waits (WaitingRoom).
+        if (!session->isAuthenticated()) {
+            if (QObject* out = m_waiting.enter(session, from, in))
+                qobject_cast<ClientSession*>(out)->drop(
+                    QStringLiteral("gave way to a newer connection"));
+        }
+        // The first line about a client tells that it got in: one per connection would let
+        // anyone fill the log.
         connect(session, &ClientSession::authenticated, this, [this, session] {
+            m_waiting.leave(session);
             if (authenticatedCount() > m_config.maxClients) {
                 session->drop(QStringLiteral("already %1 clients").arg(m_config.maxClients));
                 return;
             }
+            if (m_config.password.isEmpty())
+                serverlog::write(QStringLiteral("Client %1 connected.").arg(session->peer()));
             serverlog::write(QStringLiteral("Client %1 authenticated.").arg(session->peer()));
             updateKeepAlive();
             emit clientAuthenticated();
@@ -185,6 +202,7 @@ void Server::onNewConnection(QTcpServer* listener)
 
 void Server::onFinished(ClientSession* session)
 {
+    m_waiting.leave(session);
     m_building.erase(std::remove_if(m_building.begin(), m_building.end(),
                                     [session](const Building& b) { return b.session == session; }),
                      m_building.end());
@@ -248,7 +266,8 @@ void Server::onKeepAlive()
 void Server::onRequest(ClientSession* session, const QString& message)
 {
     std::unique_ptr<ReplyJob> job =
-        answers::begin(message, m_contacts, m_calls, m_config.maxReplyBytes);
+        answers::begin(message, m_contacts, m_calls, m_config.maxReplyBytes,
+                       {m_config.maxContacts, &m_saves, session->peerAddress()});
     if (!job) {
         session->answer(std::nullopt);
         return;
@@ -340,13 +359,15 @@ void Server::sendCall(const QDateTime& at, Announcement& result)
 
 QString describe(const Server::Announcement& a)
 {
+    // Printed by the ring command too: the name and number come escaped.
     const QString caller =
         a.caller ? QStringLiteral("%1 (contact %2)")
-                       .arg(a.caller->name.isEmpty() ? QStringLiteral("no name") : a.caller->name,
+                       .arg(a.caller->name.isEmpty() ? QStringLiteral("no name")
+                                                     : printable::escaped(a.caller->name),
                             QString::number(a.caller->id))
                  : QStringLiteral("an unknown caller");
     return QStringLiteral("Call from %1, %2, announced to %3 client%4%5%6.")
-        .arg(a.number, caller, QString::number(a.clients),
+        .arg(printable::escaped(a.number), caller, QString::number(a.clients),
              a.clients == 1 ? QString() : QStringLiteral("s"),
              a.logged ? QString() : QStringLiteral(" (not logged: database error)"),
              a.elsewhere ? QStringLiteral(" (rung on another server)") : QString());

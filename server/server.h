@@ -6,8 +6,10 @@
 #include "controlchannel.h"
 #include "database.h"
 #include "replyjob.h"
+#include "saverate.h"
 #include "serverconfig.h"
 #include "tlslistener.h"
+#include "waitingroom.h"
 
 #include <QDateTime>
 #include <QList>
@@ -89,6 +91,7 @@ private:
 
     Database& m_db;
     ServerConfig m_config;
+    SaveRate m_saves{m_config.maxSavesPerMinute}; // every client's in the last minute
     ContactStore m_contacts;
     CallLog m_calls;
     QTcpServer m_listener;
@@ -98,6 +101,8 @@ private:
     QTimer m_keepAlive;
     quint64 m_pings = 0;
     LoginGuard m_guard;
+    // The connections that owe their password.
+    WaitingRoom m_waiting;
     QTimer m_loginReport; // runs while the guard remembers anyone
 
     // Replies that take more than one step, built one after another, a step per turn of

@@ -2,6 +2,7 @@
 
 #include "loginguard.h"
 #include "replies.h"
+#include "waitingroom.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -35,7 +36,7 @@ struct ServerConfig {
     int messageGapMs = 25;              // at least this between two messages to one client
     int quietMs = 10;                   // a held inbound message is complete after this
     int maxClients = DefaultMaxClients; // authenticated
-    int maxUnauthenticated = 8;         // connected, password not sent yet
+    WaitingRoom::Limits waiting;        // connected, password not sent yet
 
     qsizetype maxMessageBytes = 64 * 1024;        // inbound
     qsizetype maxPendingBytes = 32 * 1024 * 1024; // outbound, per client

@@ -1,5 +1,7 @@
 #include "serverlog.h"
 
+#include "printable.h"
+
 #include <QDateTime>
 #include <cstdio>
 
@@ -13,9 +15,11 @@ void write(const QString& line)
 {
     if (!g_enabled)
         return;
+    // Lines carry names and numbers that clients and other programs wrote: one of them
+    // holding a line end could forge a line, an escape sequence would reach the terminal.
     const QString stamped =
-        QDateTime::currentDateTime().toString(QStringLiteral("[yyyy-MM-dd HH:mm:ss] ")) + line +
-        QLatin1Char('\n');
+        QDateTime::currentDateTime().toString(QStringLiteral("[yyyy-MM-dd HH:mm:ss] ")) +
+        printable::escaped(line) + QLatin1Char('\n');
     std::fputs(stamped.toLocal8Bit().constData(), stdout);
     std::fflush(stdout);
 }

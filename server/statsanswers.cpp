@@ -8,7 +8,7 @@
 namespace answers {
 
 std::unique_ptr<ReplyJob> begin(const QString& message, ContactStore& contacts, CallLog& calls,
-                                qsizetype maxBytes)
+                                qsizetype maxBytes, const SaveLimits& limits)
 {
     using requests::StatsKind;
     switch (protocol::classify(message)) {
@@ -26,7 +26,7 @@ std::unique_ptr<ReplyJob> begin(const QString& message, ContactStore& contacts, 
         const requests::ContactsRequest request = requests::parseContacts(message);
         if (const auto* search = std::get_if<requests::Search>(&request))
             return std::make_unique<SearchJob>(contacts, *search, maxBytes);
-        return std::make_unique<ReadyReply>(answers::contacts(message, contacts, maxBytes));
+        return std::make_unique<ReadyReply>(answers::contacts(message, contacts, maxBytes, limits));
     }
     default:
         return nullptr;
@@ -34,9 +34,9 @@ std::unique_ptr<ReplyJob> begin(const QString& message, ContactStore& contacts, 
 }
 
 std::optional<QString> answer(const QString& message, ContactStore& contacts, CallLog& calls,
-                              qsizetype maxBytes)
+                              qsizetype maxBytes, const SaveLimits& limits)
 {
-    const std::unique_ptr<ReplyJob> job = begin(message, contacts, calls, maxBytes);
+    const std::unique_ptr<ReplyJob> job = begin(message, contacts, calls, maxBytes, limits);
     if (!job)
         return std::nullopt;
     while (!job->step()) {

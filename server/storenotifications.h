@@ -28,6 +28,8 @@ public:
     QString contactsPayload() const;
     QString callPayload(const QDateTime& at, const QString& number) const;
 
+    // Called for the others' notices: at the next turn of the event loop, once for all
+    // the contacts notices that came in together.
     std::function<void()> contactsChanged;
     std::function<void(const QDateTime& at, const QString& number)> callRung;
 
@@ -35,6 +37,8 @@ private:
     QSqlDriver* m_driver = nullptr;
     qint64 m_backend = 0;
     bool m_checkQueued = false;
+    bool m_contactsQueued = false;
     void received(const QString& channel, QSqlDriver::NotificationSource source,
                   const QVariant& payload);
+    void contactsChangedSoon();
 };

@@ -14,6 +14,10 @@ namespace settingsfile {
 namespace {
 
 constexpr QFileDevice::Permissions Private = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+// The owner's bits, and those that say what this process may do.
+constexpr QFileDevice::Permissions OwnerBits = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                               QFileDevice::WriteUser | QFileDevice::ExeUser;
 constexpr QFileDevice::Permissions AnyWrite =
     QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
 // How long a write waits for another one, of this program or of an earlier version (which
@@ -82,16 +86,16 @@ bool write(const QString& path, const QString& section, const QString& key, cons
     if (!old)
         return false;
     const QByteArray updated = inifile::withValue(*old, section, key, text);
+    // The file holds the password in clear: whatever mode an older version left it with, it
+    // is private once saved, and so is its folder.
+    QFile::setPermissions(info.absolutePath(), Private | QFileDevice::ExeOwner);
     if (exists && updated == *old)
-        return true;
+        return !(info.permissions() & ~OwnerBits) || QFile::setPermissions(path, Private);
 
-    // The replacement takes the mode of the file it replaces, so a new file is first
-    // made, empty and private: the password is never readable by others, not even in
-    // the replacement's temporary file.
-    if (!exists && !QFile(path).open(QIODevice::WriteOnly | QIODevice::NewOnly, Private))
-        return false;
+    // The replacement is made private before anything is written to it: the password is
+    // never readable by others, not even in its temporary file.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(Private))
         return false;
     file.write(updated);
     return file.commit();

@@ -2,6 +2,8 @@
 
 #include "teststore.h"
 
+#include <QSqlQuery>
+
 const QDateTime T0(QDate(2024, 5, 1), QTime(9, 0));
 
 class TestData final : public QObject {
@@ -41,6 +43,62 @@ private slots:
         for (int i = 0; i < 5; ++i) // a minute apart
             QVERIFY(m_f->calls.add(T0.addSecs(60 * i), calls[i].first, calls[i].second));
         QCOMPARE(add("Carl", "", "(555) 444-4"), 4);
+    }
+
+    // The URL's sslmode and sslrootcert (quoted) reach the driver: here PostgreSQL has no TLS.
+    void sslModeReachesTheLink()
+    {
+        if (!teststore::postgres())
+            QSKIP("PostgreSQL only");
+        Database db;
+        QVERIFY(!db.open(m_f->db.path() + "?sslmode=require&sslrootcert=%2Fit's"));
+        QVERIFY2(db.errorText().contains("server does not support SSL"),
+                 qPrintable(db.errorText()));
+    }
+
+    // Others' notices count only as a server writes them, a number only as ring takes one;
+    // contacts notices that come in together (K: contacts, C: a call) empty the index once.
+    void notices_data()
+    {
+        QTest::addColumn<QStringList>("notices");
+        QTest::addColumn<QStringList>("announced");
+        QTest::addColumn<int>("reloads");
+        const QString t = " 1714550400000 ", longest(64, '9');
+        QTest::newRow("well-formed")
+            << QStringList{"K7", "C5" + t + "5-1", "K8", "C6" + t + longest, "K7"}
+            << QStringList{"5-1", longest} << 1;
+        QTest::newRow("malformed")
+            << (QString("K|Kx|K+7|K7 |C5 1714550400000|C5 x 5|C5 99999999999999999 5").split('|')
+                << "C5" + t + " "
+                << "Cx" + t + "5"
+                << "C5" + t + longest + '9' << "C5" + t + "5\a5")
+            << QStringList{} << 0;
+    }
+    void notices()
+    {
+        if (!teststore::postgres())
+            QSKIP("PostgreSQL only");
+        QFETCH(QStringList, notices);
+        QFETCH(QStringList, announced);
+        QFETCH(int, reloads);
+        QStringList rung;
+        m_f->db.setCallListener([&](const QDateTime&, const QString& number) { rung << number; });
+        const quint64 generation = m_f->db.searchIndex().generation();
+        Database other; // sends them in one transaction, a well-formed call last
+        QVERIFY(other.open(m_f->db.path()));
+        QSqlQuery& notify = other.statement("SELECT pg_notify(?, ?)");
+        QVERIFY(other.transaction([&] {
+            bool sent = true;
+            for (const QString& n : notices + QStringList{"C5 1714550400000 last"})
+                sent = sent &&
+                       other.exec(notify,
+                                  {n[0] == 'K' ? "quillora_contacts" : "quillora_calls", n.mid(1)});
+            return sent;
+        }));
+        QTRY_VERIFY(rung.contains("last"));
+        QCoreApplication::processEvents(); // what was put off to the next turn
+        QCOMPARE(rung, announced + QStringList{"last"});
+        QCOMPARE(m_f->db.searchIndex().generation() - generation, quint64(reloads));
     }
 
     void answers_data()
@@ -166,6 +224,85 @@ private slots:
             ContactStore(other).insert(Contact{0, "Elsewhere", {}, {}, {}, {}, {}}).value_or(0);
         QTRY_COMPARE(ask("CNTAC:SEAR;NAME;elsewhere"),
                      QStringLiteral("CNTAC:SEAR;Elsewhere,,,,,,%1,%1").arg(id));
+        // The count the limit on contacts reads follows every writer, row by row or not.
+        QVERIFY(other.execute("INSERT INTO contacts (name) SELECT name FROM contacts") &&
+                other.execute("DELETE FROM contacts WHERE id = 3"));
+        QCOMPARE(m_f->contacts.tally(), 11);
+        QCOMPARE(m_f->contacts.count(), 11);
+    }
+
+    // Saves refused with nothing written: a new contact when the database holds the most it
+    // may (a change still goes), one more save than a client may make in a minute, and any
+    // field that holds a control character (its neighbours go).
+    void saveRefusals_data()
+    {
+        QTest::addColumn<int>("most"); // contacts; there are 4
+        QTest::addColumn<int>("perMinute");
+        QTest::addColumn<QStringList>("saves");
+        QTest::addColumn<QString>("reply"); // to the last; a trailing "*" matches any rest
+        const QString saved = "CNTAC:SAVE;*";
+        QTest::newRow("full") << 5 << 9 << QStringList{"NEW,Eve,,,,,", "NEW,Fay,,,,,"}
+                              << "CNTAC:ERRO;Record not saved: the server holds 5 contacts, the "
+                                 "most it takes. Records already saved can still be changed.";
+        QTest::newRow("change when full") << 4 << 9 << QStringList{"1,Ann,,,,,"} << saved;
+        QTest::newRow("fast") << 9 << 2 << QStringList{"NEW,Eve,,,,,", "1,Ann,,,,,", "2,Bo,,,,,"}
+                              << "CNTAC:ERRO;Record not saved: 2 records have been saved from "
+                                 "this computer in the last minute, the most the server takes. "
+                                 "Please try again in *";
+        const QStringList fields =
+            QString("name,home number,mobile number,e-mail address,business number,business fax")
+                .split(',');
+        int field = 0;
+        for (const char16_t c : {0x00, 0x0A, 0x1B, 0x1F, 0x7F, 0x80, 0x9F, 0x061C, 0x200E, 0x200F,
+                                 0x202A, 0x202E, 0x2066, 0x2069}) {
+            QStringList values(6, "x");
+            values[field % 6] += QChar(c);
+            const QString code = QString::number(c, 16).toUpper().rightJustified(4, '0');
+            QTest::newRow(qPrintable("U+" + code))
+                << 9 << 9 << QStringList{(field % 2 ? "1," : "NEW,") + values.join(',')}
+                << QStringLiteral("CNTAC:ERRO;Record not saved: the %1 holds the control "
+                                  "character U+%2, which cannot be stored. Please remove it.")
+                       .arg(fields[field % 6], code);
+            ++field;
+        }
+        QTest::newRow("neighbours")
+            << 9 << 9
+            << QStringList{QString::fromUtf16(u"NEW, ~,\u00a0,\u061b\u061d,"
+                                              u"\u200c\u200d\u2010,\u2027\u202f,"
+                                              u"\u2065\u206a")}
+            << saved;
+    }
+
+    void saveRefusals()
+    {
+        QFETCH(int, most);
+        QFETCH(int, perMinute);
+        QFETCH(QStringList, saves);
+        QFETCH(QString, reply);
+        SaveRate rate(perMinute);
+        const answers::SaveLimits limits{most, &rate, QHostAddress::LocalHost};
+        QString answer;
+        QString before;
+        for (const QString& save : std::as_const(saves)) {
+            before = ask("STATS:CNTS;00");
+            answer = *answers::answer("CNTAC:SAVE;" + save, m_f->contacts, m_f->calls,
+                                      replies::MaxReplyBytes, limits);
+        }
+        QCOMPARE(asExpected(answer, reply), reply);
+        if (answer.startsWith("CNTAC:ERRO;"))
+            QCOMPARE(ask("STATS:CNTS;00"), before);
+    }
+
+    // A client may save again once the save that filled its minute is a minute old; another
+    // address is not held up meanwhile.
+    void saveRate()
+    {
+        SaveRate rate(2);
+        const QHostAddress a("10.0.0.1");
+        const QList<qint64> waits{rate.take(a, 0),     rate.take(a, 1000),
+                                  rate.take(a, 2000),  rate.take(QHostAddress("10.0.0.2"), 2000),
+                                  rate.take(a, 60000), rate.take(a, 60500)};
+        QCOMPARE(waits, (QList<qint64>{0, 0, 58000, 0, 0, 500}));
     }
 };
 

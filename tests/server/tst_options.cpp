@@ -3,11 +3,13 @@
 // to its open-file limit.
 
 #include "serveroptions.h"
+#include "storelocation.h"
 #include "testkit.h"
 #include "tlsidentity.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -15,15 +17,22 @@ namespace {
 
 const QByteArray Password = "Quill pass 77";
 
-// What the options come to, on one line that the rows look into.
+// What the options come to, on one line that the rows look into; the database as the
+// server reads it.
 QString describe(const ServerOptions& o)
 {
     if (o.mode == ServerOptions::Mode::Error)
         return "error: " + o.errorText;
-    return QStringLiteral("%1 password=%2 warned=%3 db=%4 dbpassword=%5 listen=%6:%7 ping=%8/%9")
+    StoreLocation db;
+    QString error;
+    if (!StoreLocation::parse(o.databasePath, &db, &error))
+        return "taken, though: " + error;
+    return QStringLiteral("%1 password=%2 warned=%3 db=")
                .arg(o.mode == ServerOptions::Mode::Ring ? "ring" : "serve", o.config.password)
-               .arg(o.passwordOnCommandLine)
-               .arg(o.databasePath, o.databasePassword, o.config.address.toString())
+               .arg(o.passwordOnCommandLine) +
+           db.display() + // a socket folder's "%2F" is no place to fill
+           QStringLiteral(" dbpassword=%1 listen=%2:%3 ping=%4/%5")
+               .arg(o.databasePassword, o.config.address.toString())
                .arg(o.config.port)
                .arg(o.config.pingIntervalMs)
                .arg(o.config.silenceLimitMs) +
@@ -122,14 +131,26 @@ private slots:
             "given by password-file in ~pw.conf and QUILLORA_SERVER_PASSWORD;", {}, 0, "other");
 
         const QString url = "postgresql://quillora@127.0.0.1:5433/calls";
-        row("db, trusted", {"--db", url}, "db=" + url + " dbpassword= listen");
+        row("db, trusted", {"--db", url}, "db=" + url + "?sslmode=prefer dbpassword= listen");
         row("db, file", {"--db", url, "--db-password-file=~good"}, "dbpassword=Quill pass 77 ");
         row("db, variable", {"--db", url}, "dbpassword=pg pass listen", {}, 0, {}, "pg pass");
         row("db, config", {"--config", "~db.conf"},
-            "db=postgresql://q@h/d dbpassword=Quill pass 77 ");
+            "db=postgresql://q@h:5432/d?sslmode=verify-full dbpassword=Quill pass 77 ");
         row("db, SQLite", {"--db", "x.sqlite"}, "db=x.sqlite dbpassword= listen", {}, 0, {}, "pg");
         row("db, password in the URL", {"--db", "postgresql://quillora:" + Password + "@db/calls"},
             "error: --db: a PostgreSQL database is given as");
+        // The link is checked unless it stays on this machine; sslmode and sslrootcert are
+        // the only keys taken, each once.
+        const QString pg = "postgresql://q@", why = "error: --db: a PostgreSQL database is given";
+        row("db, remote", {"--db", pg + "10.1.2.3/d"}, pg + "10.1.2.3:5432/d?sslmode=verify-full ");
+        row("db, socket", {"--db", pg + "%2Frun%2Fpg:6/d?sslrootcert=/my%20ca"},
+            pg + "%2Frun%2Fpg:6/d?sslmode=prefer&sslrootcert=/my ca ");
+        row("db, sslmode", {"--db", pg + "h/d?sslmode=verify"},
+            why + "|sslmode \"verify\" is none of disable, allow, prefer, require, verify-ca,");
+        row("db, key", {"--db", pg + "h/d?password=" + QUrl::toPercentEncoding(Password)},
+            why + "|after \"?\" it takes sslmode and sslrootcert, not \"password\".");
+        row("db, twice", {"--db", pg + "h/d?sslmode=disable&sslmode=disable"}, why + "|twice.");
+        row("db, \";\"", {"--db", pg + "h/d?sslrootcert=/a;b"}, why + "|a file name without \";\"");
 
         // Every key of the file, with comments, blanks and CRLF line ends; the command line
         // wins over it, also for ring.

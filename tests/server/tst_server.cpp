@@ -2,6 +2,7 @@
 // states at its edge (at the limit accepted, one past it refused); its guard against password
 // guessing on its own, with the time passed in; and the program.
 
+#include "controlchannel.h"
 #include "loginguard.h"
 #include "postgrescluster.h"
 #include "server.h"
@@ -9,14 +10,21 @@
 #include "session/protocol.h"
 #include "testkit.h"
 #include "teststore.h"
+#include "tlsidentity.h"
+#include "waitingroom.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QUrl>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,11 +38,13 @@ const QHostAddress A(QStringLiteral("10.0.0.1"));
 const QHostAddress B(QStringLiteral("10.0.0.2"));
 
 // Runs the program to its end; whether it exited with the code and printed the text.
-bool ran(const QStringList& arguments, int code, const QString& text)
+bool ran(const QStringList& arguments, int code, const QString& text, QString* printed = nullptr)
 {
     QProcess process;
     QString output;
     testkit::startListening(process, ServerBin, arguments, &output);
+    if (printed)
+        *printed = output;
     if (process.exitCode() == code && output.contains(text))
         return true;
     qWarning("Exit code %d: %s", process.exitCode(), qPrintable(output));
@@ -138,6 +148,7 @@ public:
                    : QByteArray();
     }
     int count(const QByteArray& text) const { return int(reads.join().count(text)); }
+    quint16 localPort() const { return m_socket.localPort(); }
 
     bool gone() const { return m_socket.state() == QAbstractSocket::UnconnectedState; }
 
@@ -301,7 +312,7 @@ private slots:
     {
         m_config.setPingInterval(100);
         m_config.authTimeoutMs = 60000;
-        m_config.maxUnauthenticated = 2;
+        m_config.waiting.placesPerAddress = 2;
         m_config.maxClients = 3;
         start();
         WireClient oldest(m_server->port());
@@ -333,6 +344,120 @@ private slots:
         QVERIFY(waitUntil([&] { return first.gone() != second.gone(); }));
         QCOMPARE(m_server->authenticatedCount(), 3);
         QVERIFY(!in.front()->gone());
+    }
+
+    // An address holds its share of the places of connections owing the password: its
+    // newcomer pushes out its own longest waiting; with all places taken, the address holding
+    // the most gives way (the longest waiting among equals). An address connects a burst at
+    // once, then at its rate; the rates of the addresses heard from last are kept. An IPv6
+    // network is one address by its /64, to the guard too.
+    void waitingRoom()
+    {
+        WaitingRoom room({3, 2, 3, 2, 2}, 5); // at least 3 places, 2 an address; 2 addresses kept
+        QObject c[6];
+        const QHostAddress C(QStringLiteral("10.0.0.3"));
+        QCOMPARE(room.places(0), 5);
+        QCOMPARE(room.places(4), 3);
+        const struct {
+            int connection;
+            QHostAddress from;
+            QObject* out;
+        } entries[] = {{0, A, nullptr}, {1, A, nullptr}, {2, A, &c[0]}, {3, B, nullptr},
+                       {4, C, &c[1]},   {5, B, &c[2]},   {0, C, &c[3]}};
+        for (const auto& e : entries)
+            QCOMPARE(room.enter(&c[e.connection], e.from, 2), e.out);
+        room.leave(&c[5]);
+        QVERIFY(room.waiting() == 2 && room.waitingFrom(C) == 2);
+
+        QList<bool> let;
+        for (const qint64 at : {0, 0, 0, 0, 499, 600, 600})
+            let << room.mayConnect(A, 1000 + at);
+        QCOMPARE(let, (QList<bool>{true, true, true, false, false, true, false}));
+        QVERIFY(room.mayConnect(B, 1600) && !room.mayConnect(A, 1600));
+        QVERIFY(room.mayConnect(C, 1600) && !room.mayConnect(A, 1600)); // B was forgotten
+        QCOMPARE(room.addressesKept(), 2);
+
+        const QHostAddress net(QStringLiteral("2001:db8:1:2::a"));
+        const QHostAddress sameNet(QStringLiteral("2001:db8:1:2:ffff::b"));
+        QCOMPARE(LoginGuard::group(sameNet), QStringLiteral("2001:db8:1:2::/64"));
+        QCOMPARE(LoginGuard::group(QHostAddress(QStringLiteral("::ffff:10.0.0.1"))), "10.0.0.1");
+        QVERIFY(room.enter(&c[4], net, 5) == nullptr && room.waitingFrom(sameNet) == 1);
+        LoginGuard guard({});
+        guard.record(net, Outcome::WrongPassword, 1000);
+        QCOMPARE(guard.pauseMs(sameNet, 1000), 250);
+    }
+
+    // Without a password, a connection whose first message is a browser's request (its body
+    // "CNTAC:SAVE;..." in the same write or the next), the HTTP/2 preface or a TLS handshake
+    // is closed having saved nothing, logged once for its address; a client that sends a
+    // request or a stale password first is served.
+    void programTurnsAwayBrowsers()
+    {
+        QProcess server;
+        QString log;
+        const quint16 port = testkit::startListening(
+            server, ServerBin,
+            {"--port", "0", "--db", teststore::location(m_f->dir, QStringLiteral("b.sqlite")),
+             "--control", m_f->dir.filePath("c")},
+            &log);
+        QVERIFY2(port != 0, qPrintable(log));
+        const QByteArray head = "POST /x HTTP/1.1\r\nContent-Type: text/plain\r\n\r\n";
+        const QByteArray body = "CNTAC:SAVE;NEW,Web Page,555-66,,,,";
+        const QList<QByteArrayList> visits{{head, body},
+                                           {head + body},
+                                           {"PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n", body},
+                                           {QByteArray("\x16\x03\x01\x02\x00\x01", 6), body}};
+        for (const QByteArrayList& writes : visits) {
+            WireClient browser(port, WireClient::Reading::IgnoresPings);
+            for (const QByteArray& bytes : writes)
+                browser.send(bytes);
+            QVERIFY(waitUntil([&] { return browser.gone(); }));
+            QCOMPARE(browser.count("CNTAC:"), 0);
+        }
+        WireClient stale(port);
+        stale.send(Password);
+        QVERIFY(stale.send("CNTAC:SAVE;NEW,Kept,555-67,,,,", "CNTAC:").startsWith("CNTAC:SAVE;"));
+        WireClient asking(port);
+        QVERIFY(asking.send("STATS:CNTS;00", "STATS:").startsWith("STATS:CNTS;1#09"));
+        server.kill();
+        QVERIFY(server.waitForFinished());
+        log += server.readAll();
+        QCOMPARE(log.count("not a Quillora message"), 1);
+    }
+
+    // One address opening silent connections as fast as it can keeps no other address's
+    // client out: each logs in within 2 s, and the flood is logged once.
+    void programUnderAConnectionFlood()
+    {
+        QProcess server;
+        QString log;
+        const quint16 port = testkit::startListening(
+            server, ServerBin,
+            {"--port", "0", "--db", teststore::location(m_f->dir, QStringLiteral("f.sqlite")),
+             "--password", Password, "--control", m_f->dir.filePath("c")},
+            &log);
+        QVERIFY2(port != 0, qPrintable(log));
+        std::deque<QTcpSocket> flood; // the last few hundred stay open
+        QTimer flooding;
+        connect(&flooding, &QTimer::timeout, this, [&] {
+            for (int i = 0; i < 50; ++i) {
+                flood.emplace_back().bind(QHostAddress(QStringLiteral("127.0.0.2")));
+                flood.back().connectToHost(QHostAddress::LocalHost, port);
+            }
+            while (flood.size() > 300)
+                flood.pop_front();
+        });
+        flooding.start(0);
+        QVERIFY(waitUntil([&] { return flood.size() == 300; })); // and on all the time
+        for (int i = 0; i < 5; ++i) {
+            WireClient client(port);
+            client.write(Password);
+            const QString in = QStringLiteral(":%1 authenticated.").arg(client.localPort());
+            QVERIFY(waitUntil([&] { return (log += server.readAll()).contains(in); }, 2000));
+        }
+        server.kill();
+        QVERIFY(server.waitForFinished());
+        QCOMPARE(log.count("Refused 127.0.0.2"), 1);
     }
 
     // A message of 64 KiB is taken, one byte more dropped; garbage and cut messages get an
@@ -380,6 +505,26 @@ private slots:
         }
         QCOMPARE(m_f->contacts.count(), 6);
         QCOMPARE(m_f->contacts.find(1)->name, longest);
+    }
+
+    // The server's limits on contacts and on saves a minute, the one from a client's address
+    // whatever connection it comes on.
+    void savesWithinTheLimits()
+    {
+        m_config.maxContacts = 1;
+        m_config.maxSavesPerMinute = 2;
+        start();
+        auto a = logIn();
+        auto again = logIn();
+        auto other = logIn(WireClient::Reading::AnswersPings, QHostAddress("127.0.0.2"));
+        QVERIFY(a && again && other);
+        const auto saves = [](WireClient& client, const char* save, const char* reply) {
+            return client.send(QByteArray("CNTAC:SAVE;") + save, "CNTAC:").startsWith(reply);
+        };
+        QVERIFY(saves(*a, "NEW,Ann,,,,,", "CNTAC:SAVE;New record saved with ID 1."));
+        QVERIFY(saves(*a, "NEW,Bo,,,,,", "CNTAC:ERRO;Record not saved: the server holds 1 "));
+        QVERIFY(saves(*again, "1,Al,,,,,", "CNTAC:ERRO;Record not saved: 2 records "));
+        QVERIFY(saves(*other, "1,Di,,,,,", "CNTAC:SAVE;Record 1 saved."));
     }
 
     // A reply of exactly the byte limit goes whole; one byte less leaves the last record out
@@ -469,6 +614,46 @@ private slots:
         QCOMPARE(waiting->whole("STATS:", list.size()), list);
     }
 
+    // The default control socket is in the runtime folder, made private. A ring goes to a
+    // server of another user only in a folder the superuser gave that user (not in one it
+    // made in a shared folder), and a socket that user left is not taken over.
+    void controlSocketOwners()
+    {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", runtime); });
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_f->dir.filePath("run")));
+        start();
+        QCOMPARE(m_server->controlName(),
+                 m_f->dir.filePath("run/quillora-server-%1").arg(m_server->port()));
+        QCOMPARE(QFile::permissions(m_f->dir.filePath("run")).toInt() & 0x7077, 0x7000);
+        const passwd* nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !nobody)
+            QSKIP("the rest needs the superuser, to run a server as \"nobody\"");
+        const QByteArray top = QFile::encodeName(m_f->dir.path());
+        QVERIFY(::chmod(top, 0755) == 0 && QDir(top).mkpath("shared/own") &&
+                QDir(top).mkdir("given") && ::chmod(top + "/shared", 0777) == 0);
+        for (const char* folder : {"given", "shared/own"}) {
+            const QString control = m_f->dir.filePath(folder) + "/c";
+            QVERIFY(::chown(top + '/' + folder, nobody->pw_uid, 0) == 0);
+            QProcess server;
+            server.setChildProcessModifier([nobody] {
+                if (::setgroups(0, nullptr) || ::setgid(nobody->pw_gid) || ::setuid(nobody->pw_uid))
+                    ::_exit(125);
+            });
+            QVERIFY(testkit::startListening(
+                server, ServerBin, {"--port", "0", "--db", control + "db", "--control", control}));
+            const bool given = folder[0] == 'g';
+            QVERIFY(ran({"ring", "--control", control, "555"}, given ? 0 : 1,
+                        given ? "announced to 0" : "runs as another user"));
+            server.kill();
+            QVERIFY(server.waitForFinished());
+            QCOMPARE(server.readAll().contains("Call from 555"), given);
+            QString error;
+            ControlChannel mine([](const QString&) { return QString(); });
+            QVERIFY(!mine.listen(control, &error) && error.contains("another user's socket"));
+        }
+    }
+
     // The program's password, from a file its configuration names or from the environment,
     // shows nowhere. Killed with a client in (its port in TIME_WAIT, its control socket left
     // behind) it starts again on that port, with its data, and rings through that socket.
@@ -488,6 +673,7 @@ private slots:
             testkit::startListening(server, ServerBin, {"--config", config}, &output);
         QVERIFY2(port != 0, qPrintable(output));
         QVERIFY(!procFile(server, "cmdline").contains(Password));
+        QVERIFY(teststore::postgres() || !(QFile::permissions(db) & QFile::ReadOther)); // new
         const QByteArray number = "+44 20 7946 0001";
         WireClient client(port);
         client.send(Password);
@@ -522,6 +708,38 @@ private slots:
         QVERIFY(!(output + server.readAll()).contains(Password));
 
         QVERIFY(ran({"ring", "--control", control, "555"}, 1, "no Quillora server"));
+    }
+
+    // A name holding a line end, an escape sequence and a change of writing direction, stored
+    // by an older server, goes to clients as it is and to the log (at start too, as a name
+    // clients cannot show) and the terminal of the ring command escaped, where it forges no
+    // line. Saving such a name is refused.
+    void controlCharactersPrintedEscaped()
+    {
+        const QString name = "None\nClient 10.9.9.9:1 authenticated.\x1b[2J\u202e";
+        QVERIFY(m_f->contacts.insert({0, name, "555-0666", {}, {}, {}, {}}));
+        const QString control = m_f->dir.filePath("c");
+        QProcess server;
+        QString log;
+        WireClient client(testkit::startListening(
+            server, ServerBin, {"--port", "0", "--db", m_f->db.path(), "--control", control},
+            &log));
+        QVERIFY2(!client.next("Welcome").isEmpty(), qPrintable(log));
+        QString rung;
+        QVERIFY(ran({"ring", "--control", control, "555-0666"}, 0, "announced to 1", &rung));
+        QVERIFY(client.next("CALL_:").contains(name.toUtf8()));
+        QVERIFY(client.send("CNTAC:SAVE;NEW,Eve\x1b[2J,,,,,", "CNTAC:").startsWith("CNTAC:ERRO;"));
+        server.terminate();
+        QVERIFY(server.waitForFinished());
+        log += server.readAll();
+        const QString shown = "None\\x0aClient 10.9.9.9:1 authenticated.\\x1b[2J\\u202e";
+        QVERIFY(log.contains("Contact 1 \"" + shown + "\" cannot be shown"));
+        for (const QString& printed : {rung, log}) {
+            QVERIFY2(printed.contains(shown + " (contact 1)") &&
+                         !printed.contains("\nClient 10.9") && !printed.contains('\x1b') &&
+                         !printed.contains(u'\u202e'),
+                     qPrintable(printed));
+        }
     }
 
     // 4 clients read a 15 MB list and 4 never do, though they answer probes blindly: those
@@ -681,6 +899,55 @@ private slots:
             program.terminate();
             program.waitForFinished();
         }
+    }
+
+    // TLS on a port of its own, the protocol unchanged inside; the plain port beside it for
+    // this machine only, or none. A connection that never starts its handshake owes the
+    // password like any other, and is closed at that time limit having heard nothing.
+    void tlsBesideThePlainPort()
+    {
+        if (teststore::postgres())
+            QSKIP("the store plays no part");
+        tlsidentity::Identity identity;
+        QString error;
+        const QString cert = m_f->dir.filePath("s.crt");
+        const QString key = m_f->dir.filePath("s.key");
+        QVERIFY2(tlsidentity::create(cert, key, "quillora.test", &error) &&
+                     tlsidentity::load(cert, key, &identity, &error),
+                 qPrintable(error));
+        m_config.tlsCertificate = identity.certificate;
+        m_config.tlsKey = identity.key;
+        m_config.tlsPort = 0;
+        m_config.authTimeoutMs = 500;
+        m_config.address = QHostAddress::AnyIPv4;
+        m_config.plain = ServerConfig::Plain::Loopback;
+        start();
+        QCOMPARE(m_server->address(), QHostAddress(QHostAddress::LocalHost));
+
+        QSslSocket tls;
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        QByteArray heard;
+        connect(&tls, &QSslSocket::readyRead, &tls, [&] { heard += tls.readAll(); });
+        tls.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server->tlsPort());
+        QVERIFY(waitUntil([&] { return heard == Greeting; }));
+        tls.write(Password);
+        QVERIFY(waitUntil([&] { return m_server->authenticatedCount() == 1; }));
+        const auto plain = logIn();
+        QVERIFY(plain);
+        QCOMPARE(m_server->announceCall("555-0100", T0).clients, 2);
+        QVERIFY(
+            waitUntil([&] { return heard.endsWith("CALL_:2024-05-01 09:00:00,555-0100,,,,,,"); }));
+
+        WireClient stalled(m_server->tlsPort());
+        QVERIFY(waitUntil([&] { return m_server->clientCount() == 3; }));
+        QVERIFY(waitUntil([&] { return stalled.gone(); }, 3000));
+        QVERIFY(stalled.reads.isEmpty());
+
+        m_server.reset();
+        m_config.plain = ServerConfig::Plain::Off;
+        start();
+        QCOMPARE(m_server->port(), quint16(0));
+        QVERIFY(m_server->tlsPort() != 0);
     }
 };
 

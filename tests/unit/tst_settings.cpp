@@ -1,5 +1,5 @@
 // The settings file's reader and writer, alone and against QSettings' INI files; the file
-// private whatever the umask; an existing one keeps its mode, left alone if read-only or big.
+// private whatever the umask, and once saved to; left alone if read-only or big.
 
 #include "settings/inifile.h"
 #include "settings/settingsstore.h"
@@ -169,20 +169,25 @@ private slots:
         QCOMPARE(raw.value("Settings/ClientServerPassword").toString(), QString("p,a=s s;[x]"));
     }
 
+    // A file saved to is private, with its folder, also one an older version left open to
+    // others and also when the value stays; a read-only or a too big one is left alone.
     void existingFile_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("size"); // padded with a comment to this many bytes
+        QTest::addColumn<int>("size");     // padded with a comment to this many bytes
+        QTest::addColumn<QString>("port"); // saved; the file has 1
         QTest::addColumn<bool>("saved");
-        QTest::newRow("group may read") << 0640 << 0 << true;
-        QTest::newRow("read-only") << 0400 << 0 << false; // even for the superuser
-        QTest::newRow("1 MiB") << 0600 << 1024 * 1024 << true;
-        QTest::newRow("1 MiB and a byte") << 0600 << 1024 * 1024 + 1 << false;
+        QTest::newRow("group may read") << 0640 << 0 << "2" << true;
+        QTest::newRow("all may read, same value") << 0644 << 0 << "1" << true;
+        QTest::newRow("read-only") << 0400 << 0 << "2" << false; // even for the superuser
+        QTest::newRow("1 MiB") << 0600 << 1024 * 1024 << "2" << true;
+        QTest::newRow("1 MiB and a byte") << 0600 << 1024 * 1024 + 1 << "2" << false;
     }
     void existingFile()
     {
         QFETCH(int, mode);
         QFETCH(int, size);
+        QFETCH(QString, port);
         QFETCH(bool, saved);
         QTemporaryDir dir;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
@@ -195,12 +200,16 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
         file.close();
         QVERIFY(QFile::setPermissions(path, permissionsOf(mode)));
+        const QString folder = QFileInfo(path).path();
+        QVERIFY(QFile::setPermissions(folder, permissionsOf(0755)));
 
         QCOMPARE(GetSetting(SettingsStore::ClientPort), QString(saved || mode != 0600 ? "1" : ""));
-        QCOMPARE(SaveSetting(SettingsStore::ClientPort, "2"), saved);
-        QCOMPARE(modeOf(path), permissionsOf(mode));
+        QCOMPARE(SaveSetting(SettingsStore::ClientPort, port), saved);
+        QCOMPARE(modeOf(path), permissionsOf(saved ? 0600 : mode));
+        QCOMPARE(modeOf(folder), permissionsOf(saved ? 0700 : 0755));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), saved ? QByteArray(before).replace("Port=1", "Port=2") : before);
+        QCOMPARE(file.readAll(),
+                 saved ? QByteArray(before).replace("Port=1", "Port=" + port.toUtf8()) : before);
     }
 };
 

@@ -1,0 +1,25 @@
+#include "saverate.h"
+
+#include <QDeadlineTimer>
+
+qint64 SaveRate::clock()
+{
+    return QDeadlineTimer::current().deadline();
+}
+
+qint64 SaveRate::take(const QHostAddress& client, qint64 now)
+{
+    // Those who have not saved for a minute are forgotten, all at once now and then.
+    if (now - m_sweptAt >= WindowMs) {
+        m_sweptAt = now;
+        m_saves.removeIf(
+            [now](const auto& entry) { return now - entry.value().back() >= WindowMs; });
+    }
+    std::deque<qint64>& times = m_saves[client];
+    while (!times.empty() && now - times.front() >= WindowMs)
+        times.pop_front();
+    if (qsizetype(times.size()) >= m_perMinute)
+        return times.front() + WindowMs - now;
+    times.push_back(now);
+    return 0;
+}
