@@ -139,8 +139,8 @@ void describeOptions(QCommandLineParser& parser)
          QStringLiteral("SECONDS")},
         {QStringLiteral("control"),
          QStringLiteral("Name or absolute path of the local control socket that the ring "
-                        "command uses (default quillora-server-PORT, PORT being the port "
-                        "listened on)."),
+                        "command uses (default quillora-server-PORT in the user's runtime "
+                        "folder, PORT being the port listened on)."),
          QStringLiteral("NAME")},
         {QStringLiteral("ping-interval"),
          QStringLiteral("Send each client a keep-alive probe every SECONDS (default 30); a "
