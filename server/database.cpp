@@ -1,5 +1,7 @@
 #include "database.h"
 
+#include "session/privatefolder.h"
+
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFile>
@@ -21,24 +23,6 @@ QString nextConnectionName()
 }
 
 constexpr QFileDevice::Permissions PrivateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
-// Creates the folder and any missing one above it, each that it creates its owner's alone.
-bool makePrivateFolder(const QString& folder)
-{
-    QStringList missing;
-    for (QString path = QDir(folder).absolutePath(); !QFileInfo::exists(path);) {
-        missing.prepend(path);
-        const QString parent = QFileInfo(path).path();
-        if (parent == path)
-            return false;
-        path = parent;
-    }
-    for (const QString& path : std::as_const(missing)) {
-        if (!QDir().mkdir(path, PrivateFile | QFileDevice::ExeOwner) && !QFileInfo(path).isDir())
-            return false;
-    }
-    return QFileInfo(folder).isDir();
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "settings/settingsfile.h"
 
+#include "session/privatefolder.h"
 #include "settings/inifile.h"
 
 #include <QDir>
@@ -45,25 +46,6 @@ bool mayReplace(const QFileInfo& info)
     return info.isFile() && info.isWritable() && (info.permissions() & AnyWrite);
 }
 
-// Creates the file's folder when missing, with any missing folder above it; each folder
-// this creates is its owner's alone, whatever the process's umask.
-bool ensureFolder(const QString& folder)
-{
-    QStringList missing;
-    for (QString path = QDir(folder).absolutePath(); !QFileInfo::exists(path);) {
-        missing.prepend(path);
-        const QString parent = QFileInfo(path).path();
-        if (parent == path)
-            return false;
-        path = parent;
-    }
-    for (const QString& path : missing) {
-        if (!QDir().mkdir(path, Private | QFileDevice::ExeOwner) && !QDir(path).exists())
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 QString read(const QString& path, const QString& section, const QString& key)
@@ -73,7 +55,7 @@ QString read(const QString& path, const QString& section, const QString& key)
 
 bool write(const QString& path, const QString& section, const QString& key, const QString& text)
 {
-    if (!ensureFolder(QFileInfo(path).absolutePath()))
+    if (!makePrivateFolder(QFileInfo(path).absolutePath()))
         return false;
     QLockFile lock(path + QLatin1String(".lock"));
     if (!lock.tryLock(LockWaitMilliseconds))
