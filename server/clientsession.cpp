@@ -45,8 +45,9 @@ ClientSession::ClientSession(QTcpSocket* socket, const ServerConfig& config, Log
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::onDisconnected);
     if (auto* tls = qobject_cast<QSslSocket*>(m_socket)) {
         connect(tls, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+            // Logged once per address, as any connection that is no client.
             if (error == QAbstractSocket::SslHandshakeFailedError && !m_closed)
-                drop(QStringLiteral("no TLS handshake"));
+                turnAway(LoginGuard::Outcome::NotAClient, QStringLiteral("no TLS handshake"));
         });
     }
     connect(&m_writer, &PacedWriter::progressed, this, &ClientSession::backlogShrunk);
@@ -162,7 +163,23 @@ void ClientSession::onReadyRead()
     while (m_socket->bytesAvailable() > 0 && !m_closed && !m_offered) {
         const QByteArray chunk = m_socket->readAll();
         m_lastHeard.start();
+        // A browser's request, or a TLS client on the plain port, shows in its first bytes:
+        // nothing of it is handled, not even a request after a first message too long to
+        // be looked at.
+        const char* other =
+            !std::exchange(m_read, true) ? InboundAssembler::otherProtocol(chunk) : nullptr;
+        if (other) {
+            turnAway(LoginGuard::Outcome::NotAClient,
+                     QStringLiteral("sent %1, not a Quillora message").arg(QLatin1String(other)));
+            return;
+        }
         const InboundAssembler::Result result = m_assembler.feed(chunk);
+        if (result.dropped && !m_spoke && m_config.password.isEmpty()) {
+            turnAway(
+                LoginGuard::Outcome::NotAClient,
+                QStringLiteral("sent a first message over %1 bytes").arg(m_config.maxMessageBytes));
+            return;
+        }
         if (result.dropped) {
             serverlog::write(QStringLiteral("Client %1 sent a message over %2 bytes; dropped.")
                                  .arg(m_peer, QString::number(m_config.maxMessageBytes)));

@@ -87,5 +87,6 @@ private:
     bool m_authenticated = false;
     bool m_confirmed = false; // authenticated() has been emitted
     bool m_spoke = false;     // its first message has come
+    bool m_read = false;      // its first bytes have been read
     bool m_closed = false;
 };

@@ -1,5 +1,7 @@
 #include "saverate.h"
 
+#include "loginguard.h"
+
 #include <QDeadlineTimer>
 
 qint64 SaveRate::clock()
@@ -15,7 +17,10 @@ qint64 SaveRate::take(const QHostAddress& client, qint64 now)
         m_saves.removeIf(
             [now](const auto& entry) { return now - entry.value().back() >= WindowMs; });
     }
-    std::deque<qint64>& times = m_saves[client];
+    QString key = LoginGuard::group(client);
+    if (!m_saves.contains(key) && m_saves.size() >= MaxClients)
+        key.clear();
+    std::deque<qint64>& times = m_saves[key];
     while (!times.empty() && now - times.front() >= WindowMs)
         times.pop_front();
     if (qsizetype(times.size()) >= m_perMinute)

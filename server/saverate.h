@@ -2,14 +2,17 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QString>
 #include <deque>
 
 // How many contacts each client has saved in the last minute, to hold it to a limit. A
-// client is its address, so that connecting again does not start it afresh. Times are
+// client is its address (an IPv6 network its /64), so that connecting again does not start
+// it afresh. Beyond MaxClients at once, newcomers share one allowance. Times are
 // milliseconds of a steady clock (clock()), passed in.
 class SaveRate final {
 public:
     static constexpr qint64 WindowMs = 60 * 1000;
+    static constexpr qsizetype MaxClients = 4096;
     static qint64 clock();
 
     explicit SaveRate(int perMinute) : m_perMinute(qMax(1, perMinute)) {}
@@ -21,6 +24,6 @@ public:
 
 private:
     int m_perMinute;
-    QHash<QHostAddress, std::deque<qint64>> m_saves; // the times of each one's, oldest first
+    QHash<QString, std::deque<qint64>> m_saves; // the times of each one's, oldest first
     qint64 m_sweptAt = 0;
 };

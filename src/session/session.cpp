@@ -208,7 +208,8 @@ bool Session::answerPing(const QString& ping)
 
 bool Session::sendBytes(const QByteArray& bytes)
 {
-    if (!isConnected())
+    // Nothing goes to a server before it is known (the TLS handshake), nor to one refused.
+    if (!isConnected() || m_handshaking || m_refused)
         return false;
     if (m_socket.write(bytes) != bytes.size())
         return false;
