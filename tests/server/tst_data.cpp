@@ -147,13 +147,19 @@ private slots:
 
     // The client reads a search reply that begins with "None" as "nothing found": such a
     // name is shown only when no other match can be, never browsed to and never saved.
-    // Contacts 5 to 8 are stored as an older server could have stored them.
-    void noMatchNames_data()
+    // Contacts 5 to 8 are stored as an older server could have stored them. Saves are also
+    // refused with nothing written for a new contact when the database holds the most it may
+    // (a change still goes), one more save than a client may make in a minute, and any field
+    // that holds a control character (its neighbours go) or is too long.
+    void writes_data()
     {
         QTest::addColumn<QStringList>("requests");
         QTest::addColumn<QString>("reply"); // to the last one; a trailing "*" matches any rest
-        const auto row = [](const char* name, const QStringList& requests, const QString& reply) {
-            QTest::newRow(name) << requests << reply;
+        QTest::addColumn<int>("most");      // contacts
+        QTest::addColumn<int>("perMinute");
+        const auto row = [](const char* name, const QStringList& requests, const QString& reply,
+                            int most = 99, int perMinute = 99) {
+            QTest::newRow(name) << requests << reply << most << perMinute;
         };
         const QString refused = "CNTAC:ERRO;Record not saved: a name that begins with \"None\"*";
         row("another match first", {"CNTAC:SEAR;NAME;baker"}, "CNTAC:SEAR;Baker Nones,,,,,,8,8");
@@ -170,19 +176,59 @@ private slots:
             {"CNTAC:SAVE;NEW,none given,,,,,", "CNTAC:SAVE;NEW,NONE Given,,,,,",
              "CNTAC:SAVE;NEW, None Given,,,,,", "CNTAC:SEAR;NAME;given"},
             "CNTAC:SEAR;none given,,,,,,9,9,10,11");
+
+        row("full", {"CNTAC:SAVE;NEW,Eve,,,,,", "CNTAC:SAVE;NEW,Fay,,,,,"}, "CNTAC:ERRO;*", 9);
+        row("change when full", {"CNTAC:SAVE;1,Ann,,,,,"}, "CNTAC:SAVE;*", 8);
+        row("fast", {"CNTAC:SAVE;NEW,Eve,,,,,", "CNTAC:SAVE;1,Ann,,,,,", "CNTAC:SAVE;2,Bo,,,,,"},
+            "CNTAC:ERRO;Record not saved: 2 records have been saved from this computer*", 99, 2);
+        const QStringList fields{"name",           "home number",     "mobile number",
+                                 "e-mail address", "business number", "business fax"};
+        int field = 0;
+        for (const char16_t c : {0x00, 0x0A, 0x1B, 0x1F, 0x7F, 0x80, 0x9F, 0x061C, 0x200E, 0x200F,
+                                 0x202A, 0x202E, 0x2066, 0x2069}) {
+            QStringList values(6, "x");
+            values[field % 6] += QChar(c);
+            const QString code = QString::number(c, 16).toUpper().rightJustified(4, '0');
+            row(qPrintable("U+" + code),
+                {(field % 2 ? "CNTAC:SAVE;1," : "CNTAC:SAVE;NEW,") + values.join(',')},
+                QString("CNTAC:ERRO;Record not saved: the %1 holds the control character U+%2*")
+                    .arg(fields[field % 6], code));
+            ++field;
+        }
+        // Each field holds MaxFieldLength characters, however many bytes they take; not one more.
+        const QString longest(requests::MaxFieldLength, QChar(0xE9)); // two bytes each
+        for (int i = 0; i < 6; ++i) {
+            QStringList values(6, "x");
+            values[i] = longest;
+            row(qPrintable(fields[i] + ", longest"),
+                {"CNTAC:SAVE;NEW," + values.join(','), "CNTAC:SEAR;ALLF;" + longest},
+                "CNTAC:SEAR;" + values.join(',') + ",9,9");
+            values[i] += 'x';
+            row(qPrintable(fields[i] + ", too long"),
+                {(i % 2 ? "CNTAC:SAVE;1," : "CNTAC:SAVE;NEW,") + values.join(',')}, "CNTAC:ERRO;*");
+        }
+        row("neighbours",
+            {QString::fromUtf16(u"CNTAC:SAVE;NEW, ~,\u00a0,\u061b\u061d,\u200c\u200d\u2010,"
+                                u"\u2027\u202f,\u2065\u206a")},
+            "CNTAC:SAVE;*");
     }
 
-    void noMatchNames()
+    void writes()
     {
         QFETCH(QStringList, requests);
         QFETCH(QString, reply);
+        QFETCH(int, most);
+        QFETCH(int, perMinute);
         for (const char* name : {"Nonesuch Baker", "None", "nonesuch lower", "Baker Nones"})
             QVERIFY(add(name, "", "", name[4] ? "" : "none@x") > 0); // 5 to 8
+        SaveRate rate(perMinute);
+        const answers::SaveLimits limits{most, &rate, QHostAddress::LocalHost};
         QString answer;
         QString before;
         for (const QString& request : std::as_const(requests)) {
             before = ask("STATS:CNTS;00");
-            answer = ask(request);
+            answer = *answers::answer(request, m_f->contacts, m_f->calls, replies::MaxReplyBytes,
+                                      limits);
         }
         QCOMPARE(asExpected(answer, reply), reply);
         if (answer.startsWith("CNTAC:ERRO;")) // nothing written
@@ -229,68 +275,6 @@ private slots:
                 other.execute("DELETE FROM contacts WHERE id = 3"));
         QCOMPARE(m_f->contacts.tally(), 11);
         QCOMPARE(m_f->contacts.count(), 11);
-    }
-
-    // Saves refused with nothing written: a new contact when the database holds the most it
-    // may (a change still goes), one more save than a client may make in a minute, and any
-    // field that holds a control character (its neighbours go).
-    void saveRefusals_data()
-    {
-        QTest::addColumn<int>("most"); // contacts; there are 4
-        QTest::addColumn<int>("perMinute");
-        QTest::addColumn<QStringList>("saves");
-        QTest::addColumn<QString>("reply"); // to the last; a trailing "*" matches any rest
-        const QString saved = "CNTAC:SAVE;*";
-        QTest::newRow("full") << 5 << 9 << QStringList{"NEW,Eve,,,,,", "NEW,Fay,,,,,"}
-                              << "CNTAC:ERRO;Record not saved: the server holds 5 contacts, the "
-                                 "most it takes. Records already saved can still be changed.";
-        QTest::newRow("change when full") << 4 << 9 << QStringList{"1,Ann,,,,,"} << saved;
-        QTest::newRow("fast") << 9 << 2 << QStringList{"NEW,Eve,,,,,", "1,Ann,,,,,", "2,Bo,,,,,"}
-                              << "CNTAC:ERRO;Record not saved: 2 records have been saved from "
-                                 "this computer in the last minute, the most the server takes. "
-                                 "Please try again in *";
-        const QStringList fields =
-            QString("name,home number,mobile number,e-mail address,business number,business fax")
-                .split(',');
-        int field = 0;
-        for (const char16_t c : {0x00, 0x0A, 0x1B, 0x1F, 0x7F, 0x80, 0x9F, 0x061C, 0x200E, 0x200F,
-                                 0x202A, 0x202E, 0x2066, 0x2069}) {
-            QStringList values(6, "x");
-            values[field % 6] += QChar(c);
-            const QString code = QString::number(c, 16).toUpper().rightJustified(4, '0');
-            QTest::newRow(qPrintable("U+" + code))
-                << 9 << 9 << QStringList{(field % 2 ? "1," : "NEW,") + values.join(',')}
-                << QStringLiteral("CNTAC:ERRO;Record not saved: the %1 holds the control "
-                                  "character U+%2, which cannot be stored. Please remove it.")
-                       .arg(fields[field % 6], code);
-            ++field;
-        }
-        QTest::newRow("neighbours")
-            << 9 << 9
-            << QStringList{QString::fromUtf16(u"NEW, ~,\u00a0,\u061b\u061d,"
-                                              u"\u200c\u200d\u2010,\u2027\u202f,"
-                                              u"\u2065\u206a")}
-            << saved;
-    }
-
-    void saveRefusals()
-    {
-        QFETCH(int, most);
-        QFETCH(int, perMinute);
-        QFETCH(QStringList, saves);
-        QFETCH(QString, reply);
-        SaveRate rate(perMinute);
-        const answers::SaveLimits limits{most, &rate, QHostAddress::LocalHost};
-        QString answer;
-        QString before;
-        for (const QString& save : std::as_const(saves)) {
-            before = ask("STATS:CNTS;00");
-            answer = *answers::answer("CNTAC:SAVE;" + save, m_f->contacts, m_f->calls,
-                                      replies::MaxReplyBytes, limits);
-        }
-        QCOMPARE(asExpected(answer, reply), reply);
-        if (answer.startsWith("CNTAC:ERRO;"))
-            QCOMPARE(ask("STATS:CNTS;00"), before);
     }
 
     // A client may save again once the save that filled its minute is a minute old; another

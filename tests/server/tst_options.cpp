@@ -27,27 +27,16 @@ QString describe(const ServerOptions& o)
     QString error;
     if (!StoreLocation::parse(o.databasePath, &db, &error))
         return "taken, though: " + error;
-    return QStringLiteral("%1 password=%2 warned=%3 db=")
-               .arg(o.mode == ServerOptions::Mode::Ring ? "ring" : "serve", o.config.password)
-               .arg(o.passwordOnCommandLine) +
-           db.display() + // a socket folder's "%2F" is no place to fill
-           QStringLiteral(" dbpassword=%1 listen=%2:%3 ping=%4/%5")
-               .arg(o.databasePassword, o.config.address.toString())
-               .arg(o.config.port)
-               .arg(o.config.pingIntervalMs)
-               .arg(o.config.silenceLimitMs) +
-           QStringLiteral(" clients=%1 control=%2 simulate=%3 demo=%4 ring=%5")
-               .arg(o.config.maxClients)
-               .arg(o.config.controlName)
-               .arg(o.simulateSeconds)
-               .arg(o.demo)
-               .arg(o.ringNumber) +
-           QStringLiteral(" tls=%1:%2 plain=%3 contacts=%4/%5")
-               .arg(o.config.tls())
-               .arg(o.config.tlsPort)
-               .arg(int(o.config.plain))
-               .arg(o.config.maxContacts)
-               .arg(o.config.maxSavesPerMinute);
+    const ServerConfig& c = o.config;
+    const auto n = [](qint64 i) { return QString::number(i); };
+    return QString(o.mode == ServerOptions::Mode::Ring ? "ring" : "serve") +
+           " password=" + c.password + " warned=" + n(o.passwordOnCommandLine) +
+           " db=" + db.display() + " dbpassword=" + o.databasePassword +
+           " listen=" + c.address.toString() + ':' + n(c.port) + " ping=" + n(c.pingIntervalMs) +
+           '/' + n(c.silenceLimitMs) + " clients=" + n(c.maxClients) + " control=" + c.controlName +
+           " simulate=" + n(o.simulateSeconds) + " demo=" + n(o.demo) + " ring=" + o.ringNumber +
+           " tls=" + n(c.tls()) + ':' + n(c.tlsPort) + " plain=" + n(int(c.plain)) +
+           " contacts=" + n(c.maxContacts) + '/' + n(c.maxSavesPerMinute);
 }
 
 } // namespace
@@ -80,11 +69,10 @@ private slots:
               "control = /run/quillora/control\r\nsimulate-calls = 20\r\n"
               "max-clients = 500\r\ndemo = true\r\nallow-no-password = true\r\n");
         QString error;
-        for (const char* name : {"a", "b"}) {
-            const QString cert = m_dir.filePath(name + QStringLiteral(".crt"));
-            const QString key = m_dir.filePath(name + QStringLiteral(".key"));
-            QVERIFY2(tlsidentity::create(cert, key, "quillora.test", &error), qPrintable(error));
-        }
+        for (const QString name : {"a", "b"})
+            QVERIFY2(tlsidentity::create(m_dir.filePath(name + ".crt"),
+                                         m_dir.filePath(name + ".key"), "quillora.test", &error),
+                     qPrintable(error));
         QVERIFY(
             !tlsidentity::create(m_dir.filePath("a.crt"), m_dir.filePath("c.key"), "x", &error));
         QVERIFY2(error.contains("a.crt exists already"), qPrintable(error));
@@ -178,8 +166,7 @@ private slots:
         row("network, no password", {"--listen", "::"},
             "error: listening on :: without a password lets anyone on the network in.");
         row("network, allowed", {"--listen", "10.1.2.3", "--allow-no-password"}, "listen=10.1.2.3");
-        row("network, password", {"--listen", "0.0.0.0", "--password", "123456789"},
-            "listen=0.0.0.0");
+        row("network, password", {"--listen", "::", "--password", "123456789"}, "listen=::");
 
         // TLS: both files, the key kept private and belonging to the certificate; the plain
         // port then only for this machine unless said otherwise.
@@ -195,10 +182,9 @@ private slots:
         row("tls, key missing", {"--tls-cert", "~a.crt"}, "error: TLS needs both");
         row("tls, other key", {"--tls-cert", "~a.crt", "--tls-key", "~b.key"},
             "error: the key in ~b.key is not the key of the certificate in ~a.crt.");
-        row("tls, key readable", {"--tls-cert", "~a.crt", "--tls-key", "~f"},
-            "error: the key file ~f can be read by other users (mode 0644)", "key", 0644);
-        row("tls, not a key", {"--tls-cert", "~a.crt", "--tls-key", "~f"},
-            "error: the key file ~f holds no private key", "not a key", 0600);
+        const QStringList key{"--tls-cert", "~a.crt", "--tls-key", "~f"};
+        row("tls, key readable", key, "error: the key file ~f can be read by other", "key", 0644);
+        row("tls, not a key", key, "error: the key file ~f holds no private key", "not a key");
         row("tls, not a certificate", {"--tls-cert", "~a.key", "--tls-key", "~a.key"},
             "error: the certificate file ~a.key holds no PEM certificate.");
         row("tls-init, no files", {"tls-init"}, "error: tls-init: give the files to make");

@@ -192,16 +192,15 @@ private slots:
         QTemporaryDir dir;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
         const QString path = SettingsStore::location();
+        const QString folder = QFileInfo(path).path();
         QByteArray before("[Settings]\nClientPort=1\n");
         if (size > 0)
             before += ';' + QByteArray(size - before.size() - 2, 'x') + '\n';
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(QDir().mkpath(folder) && QFile::setPermissions(folder, permissionsOf(0755)));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
         file.close();
         QVERIFY(QFile::setPermissions(path, permissionsOf(mode)));
-        const QString folder = QFileInfo(path).path();
-        QVERIFY(QFile::setPermissions(folder, permissionsOf(0755)));
 
         QCOMPARE(GetSetting(SettingsStore::ClientPort), QString(saved || mode != 0600 ? "1" : ""));
         QCOMPARE(SaveSetting(SettingsStore::ClientPort, port), saved);
