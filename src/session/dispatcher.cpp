@@ -1,7 +1,9 @@
 #include "session/dispatcher.h"
 
 #include "contacts/frmcontacts.h"
+#include "popup/callalerts.h"
 #include "popup/frmquillora.h"
+#include "session/missedcalls.h"
 #include "session/modvariables.h"
 #include "session/protocol.h"
 #include "session/site.h"
@@ -104,6 +106,10 @@ void onCall(FrmMain* main, const QString& message)
             break; // later fields are not shown
         }
     }
+    if (popUp)
+        callalerts::callShown(
+            {missedcalls::key(fields.value(0).mid(protocol::PrefixLength), fields.value(1)),
+             fields.value(1), fields.size() > 2 ? fields[2] : QString()});
 }
 
 void onStats(FrmMain* main, const QString& message)

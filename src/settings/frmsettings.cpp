@@ -139,6 +139,16 @@ void FrmSettings::buildControls()
     grid->addWidget(caption(6, QStringLiteral("Start minimized")), row, CaptionColumn);
     grid->addWidget(checkBox(2), row++, CheckColumn, left);
 
+    grid->addWidget(caption(10, QStringLiteral("Also notify through the desktop")), row,
+                    CaptionColumn);
+    grid->addWidget(checkBox(5), row++, CheckColumn, left);
+
+    grid->addWidget(caption(11, QStringLiteral("Ring sound")), row, CaptionColumn);
+    grid->addWidget(checkBox(6), row++, CheckColumn, left);
+
+    grid->addWidget(caption(12, QStringLiteral("Start at login")), row, CaptionColumn);
+    grid->addWidget(checkBox(7), row++, CheckColumn, left);
+
     const std::array<QString, 2> buttonCaptions{QStringLiteral("Cancel"), QStringLiteral("Ok")};
     for (int i = 0; i < 2; ++i) {
         cmdButton[i] = new QPushButton(buttonCaptions[i], this);
@@ -160,9 +170,10 @@ void FrmSettings::buildControls()
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(UnitColumn + 1, 1);
 
-    const std::array<QWidget*, 12> focusOrder{txtDebug[1],  txtDebug[0],  chkDebug[0], chkDebug[1],
-                                              txtDebug[2],  txtDebug[3],  chkDebug[4], chkDebug[2],
-                                              cmdButton[0], cmdButton[1], chkDebug[3], txtDebug[4]};
+    const std::array<QWidget*, 15> focusOrder{txtDebug[1],  txtDebug[0], chkDebug[0], chkDebug[1],
+                                              txtDebug[2],  txtDebug[3], chkDebug[4], chkDebug[2],
+                                              chkDebug[5],  chkDebug[6], chkDebug[7], cmdButton[0],
+                                              cmdButton[1], chkDebug[3], txtDebug[4]};
     for (std::size_t i = 1; i < focusOrder.size(); ++i)
         setTabOrder(focusOrder[i - 1], focusOrder[i]);
 }
@@ -181,6 +192,9 @@ void FrmSettings::Form_Load()
     txtDebug[4]->setText(storedOr(SettingsStore::ClientReconnectAttemps, DefaultReconnectAttempts));
     chkDebug[2]->setChecked(SettingsStore::isOn(GetSetting(SettingsStore::ClientMinimized)));
     chkDebug[4]->setChecked(SettingsStore::isOn(GetSetting(SettingsStore::ClientTls)));
+    chkDebug[5]->setChecked(SettingsStore::isOn(GetSetting(SettingsStore::ClientDesktopNotify)));
+    chkDebug[6]->setChecked(SettingsStore::isOn(GetSetting(SettingsStore::ClientRingSound)));
+    chkDebug[7]->setChecked(SettingsStore::isOn(GetSetting(SettingsStore::ClientStartAtLogin)));
     m_tlsToggled = false;
 
     // At least the design's client area, larger where the fonts need more room; centred.
@@ -232,7 +246,7 @@ bool FrmSettings::saveSettings()
     if (m_tlsToggled && (!SaveSetting(SettingsStore::ClientTlsPin, QString()) ||
                          !SaveSetting(SettingsStore::ClientTlsPinServer, QString())))
         return false;
-    const std::array<std::pair<QString, QString>, 10> writes{{
+    const std::array<std::pair<QString, QString>, 13> writes{{
         {SettingsStore::ClientServerIP, txtDebug[1]->text()},
         {SettingsStore::ClientPort, txtDebug[0]->text()},
         {SettingsStore::ClientServerPassword, txtDebug[3]->text()},
@@ -243,6 +257,9 @@ bool FrmSettings::saveSettings()
         {SettingsStore::ClientReconnectAttemps, txtDebug[4]->text()},
         {SettingsStore::ClientMinimized, flagText(chkDebug[2])},
         {SettingsStore::ClientTls, flagText(chkDebug[4])},
+        {SettingsStore::ClientDesktopNotify, flagText(chkDebug[5])},
+        {SettingsStore::ClientRingSound, flagText(chkDebug[6])},
+        {SettingsStore::ClientStartAtLogin, flagText(chkDebug[7])},
     }};
     for (const auto& [key, value] : writes) {
         if (!SaveSetting(key, value))

@@ -30,9 +30,10 @@ public:
 
     // txtDebug: 0 port, 1 host, 2 pop-up seconds, 3 password, 4 reconnect attempts.
     std::array<QLineEdit*, 5> txtDebug{};
-    // chkDebug: 0 auto-connect, 1 auto-close pop-up, 2 start minimised, 3 reconnect, 4 TLS.
-    std::array<QCheckBox*, 5> chkDebug{};
-    std::array<QLabel*, 10> lblInfo{};
+    // chkDebug: 0 auto-connect, 1 auto-close pop-up, 2 start minimised, 3 reconnect, 4 TLS,
+    // 5 desktop notification, 6 ring sound, 7 start at login.
+    std::array<QCheckBox*, 8> chkDebug{};
+    std::array<QLabel*, 13> lblInfo{};
     // cmdButton: 0 "Cancel", 1 "Ok".
     std::array<QPushButton*, 2> cmdButton{};
     QLabel* lblInformation = nullptr;
@@ -44,7 +45,7 @@ protected:
 
 private:
     void buildControls();
-    // Writes the nine keys in order; false as soon as one write fails.
+    // Writes the keys in order; false as soon as one write fails.
     bool saveSettings();
 };
 

@@ -20,6 +20,11 @@ inline const QString ClientMinimized = QStringLiteral("ClientMinimized");
 inline const QString ClientTls = QStringLiteral("ClientTls");
 inline const QString ClientTlsPin = QStringLiteral("ClientTlsPin");
 inline const QString ClientTlsPinServer = QStringLiteral("ClientTlsPinServer");
+// Each call also told through the desktop's notification service; a short sound when the
+// pop-up opens; the client started when the user logs in.
+inline const QString ClientDesktopNotify = QStringLiteral("ClientDesktopNotify");
+inline const QString ClientRingSound = QStringLiteral("ClientRingSound");
+inline const QString ClientStartAtLogin = QStringLiteral("ClientStartAtLogin");
 
 // The stored text, or "" when the key was never written.
 QString GetSetting(const QString& key);
