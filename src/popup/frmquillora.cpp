@@ -1,16 +1,20 @@
 #include "popup/frmquillora.h"
 
+#include "popup/callactions.h"
 #include "popup/countdown.h"
 #include "popup/elidedlabel.h"
 #include "session/modvariables.h"
 #include "settings/settingsstore.h"
 #include "shell/fonts.h"
 #include "shell/forms.h"
+#include "shell/frmmain.h"
 #include "shell/twips.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QLinearGradient>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -66,6 +70,13 @@ FrmQuillora::FrmQuillora()
     }
     lblCount = makeLabel("lblCount", QString(), 4080, 3600, 495, 255, 8.25, true,
                          Qt::AlignRight | Qt::AlignTop);
+
+    CopyNumber = new QAction(QStringLiteral("&Copy number"), this);
+    CopyNumber->setObjectName(QStringLiteral("CopyNumber"));
+    CopyNumber->setShortcut(QKeySequence::Copy);
+    CopyNumber->setShortcutContext(Qt::WindowShortcut);
+    connect(CopyNumber, &QAction::triggered, this, &FrmQuillora::copyNumber);
+    addAction(CopyNumber);
 
     timerPopUp = new QTimer(this);
     timerPopUp->setObjectName(QStringLiteral("timerPopUp"));
@@ -166,6 +177,49 @@ void FrmQuillora::lblNail_Click()
     lblCount->hide();
     setTimer(false, m_timerInterval);
     close();
+}
+
+void FrmQuillora::copyNumber()
+{
+    if (callactions::hasNumber(lblNumberCalling->text()))
+        callactions::copyNumber(lblNumberCalling->text());
+}
+
+void FrmQuillora::findInContacts()
+{
+    const QString number = lblNumberCalling->text();
+    if (callactions::hasNumber(number))
+        callactions::findInContacts(number, callactions::searchOptionFor(number, shownDetails()));
+}
+
+std::array<QString, 6> FrmQuillora::shownDetails() const
+{
+    std::array<QString, 6> details;
+    for (std::size_t i = 0; i < details.size(); ++i)
+        details[i] = lblIncoming[i]->text();
+    return details;
+}
+
+void FrmQuillora::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Not run in a loop of its own: the countdown may close this window while the menu is
+    // open, so the menu's actions take what they need when they run, not this window.
+    auto* menu = new QMenu;
+    menu->setObjectName(QStringLiteral("mnuPopUp"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QString number = lblNumberCalling->text();
+    const int option = callactions::searchOptionFor(number, shownDetails());
+    const bool hasNumber = callactions::hasNumber(number);
+    QAction* copy =
+        menu->addAction(CopyNumber->text(), [number] { callactions::copyNumber(number); });
+    copy->setShortcut(CopyNumber->shortcut());
+    copy->setEnabled(hasNumber);
+    const FrmMain* main = forms::loadedOrNull<FrmMain>();
+    QAction* find = menu->addAction(QStringLiteral("&Find in contacts"), [number, option] {
+        callactions::findInContacts(number, option);
+    });
+    find->setEnabled(hasNumber && main && main->sckConnect().isConnected());
+    menu->popup(event->globalPos());
 }
 
 bool FrmQuillora::eventFilter(QObject* watched, QEvent* event)

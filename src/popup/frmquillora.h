@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
@@ -30,6 +31,12 @@ public:
     // The "X".
     void lblNail_Click();
 
+    // The number shown, with the contact's phone fields, and what to do with it: a right
+    // click offers both, Ctrl+C copies it.
+    void copyNumber();
+    void findInContacts();
+    QAction* CopyNumber = nullptr;
+
     QLabel* lblHeadline = nullptr;
     QLabel* lblNail = nullptr;
     QLabel* lblTimeOfCall = nullptr;
@@ -47,6 +54,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -56,6 +64,8 @@ private:
     void placeOnScreen();
     void setUpCountdown();
     void setTimer(bool enabled, int interval);
+    // The contact details shown: name, home, mobile, work, work fax, e-mail.
+    std::array<QString, 6> shownDetails() const;
 
     bool m_timerEnabled = false;
     int m_timerInterval = 0;
