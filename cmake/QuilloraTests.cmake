@@ -3,12 +3,17 @@
 #   gui:     real windows on the offscreen platform.
 #   e2e:     the client against the real server process.
 #   desktop: real windows under scripts/with-desktop (Xvfb, openbox, trayer).
+#   wayland: the client binary under scripts/with-wayland (Weston, Xwayland); skipped
+#            where Weston is missing.
 #   server:  the reference server's library and process.
 # Every test gets its own settings and data folders below the build tree.
 function(quillora_add_test_folder kind)
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${kind}/tst_*.cpp)
   foreach(source IN LISTS tests)
     get_filename_component(name ${source} NAME_WE)
+    if(name MATCHES "bus$" AND NOT TARGET Qt6::DBus)
+      continue() # a client built without D-Bus
+    endif()
     set(target ${kind}_${name})
     add_executable(${target} ${source})
     quillora_warnings(${target})
@@ -32,10 +37,24 @@ function(quillora_add_test_folder kind)
     set(env "XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/run;QT_QPA_PLATFORM=offscreen")
     set(timeout 120)
     if(kind STREQUAL "desktop")
-      add_test(NAME ${target}
-               COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-desktop $<TARGET_FILE:${target}>)
+      set(command ${PROJECT_SOURCE_DIR}/scripts/with-desktop $<TARGET_FILE:${target}>)
+      # Tests named *bus own the desktop's D-Bus services, on a session bus of their own.
+      if(name MATCHES "bus$")
+        list(PREPEND command dbus-run-session --)
+      endif()
+      add_test(NAME ${target} COMMAND ${command})
       set(env "XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/run;QT_QPA_PLATFORM=xcb")
       set(timeout 180)
+    elseif(kind STREQUAL "wayland")
+      # The test's own windows are on X; the client it starts gets no platform named.
+      add_test(NAME ${target}
+               COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-wayland $<TARGET_FILE:${target}>)
+      set(env "XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/run;QT_QPA_PLATFORM=xcb")
+      set(timeout 90)
+      target_compile_definitions(${target} PRIVATE
+        QUILLORA_CLIENT_BIN="$<TARGET_FILE:quillora-client>")
+      add_dependencies(${target} quillora-client)
+      set_tests_properties(${target} PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE)
     else()
       add_test(NAME ${target} COMMAND ${target})
     endif()

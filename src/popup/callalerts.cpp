@@ -1,10 +1,14 @@
 #include "popup/callalerts.h"
 
+#include "notify/desktopnotifier.h"
+#include "sound/ringsound.h"
+
 namespace callalerts {
 
 void callShown(const Call& call)
 {
-    Q_UNUSED(call)
+    desktopnotifier::call(call.key, call.number, call.name);
+    ringsound::callShown(call.key);
 }
 
 } // namespace callalerts

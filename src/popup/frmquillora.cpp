@@ -8,6 +8,7 @@
 #include "shell/fonts.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
+#include "shell/platformchoice.h"
 #include "shell/twips.h"
 
 #include <QCloseEvent>
@@ -39,6 +40,9 @@ FrmQuillora* frmQuillora()
 FrmQuillora::FrmQuillora()
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool)
 {
+    // Under XWayland the pop-up goes around the X window manager (see onXWayland()).
+    if (onXWayland())
+        setWindowFlag(Qt::X11BypassWindowManagerHint);
     setObjectName(QStringLiteral("frmQuillora"));
     setWindowTitle(QStringLiteral("Incoming call"));
     setAttribute(Qt::WA_ShowWithoutActivating);

@@ -1,5 +1,6 @@
 #include "settings/frmsettings.h"
 
+#include "settings/autostart.h"
 #include "settings/settingsstore.h"
 #include "shell/forms.h"
 #include "shell/msgbox.h"
@@ -139,8 +140,10 @@ void FrmSettings::buildControls()
     grid->addWidget(caption(6, QStringLiteral("Start minimized")), row, CaptionColumn);
     grid->addWidget(checkBox(2), row++, CheckColumn, left);
 
+    // Wrapped rather than widening the caption column, which would move the boxes above.
     grid->addWidget(caption(10, QStringLiteral("Also notify through the desktop")), row,
                     CaptionColumn);
+    lblInfo[10]->setWordWrap(true);
     grid->addWidget(checkBox(5), row++, CheckColumn, left);
 
     grid->addWidget(caption(11, QStringLiteral("Ring sound")), row, CaptionColumn);
@@ -265,7 +268,9 @@ bool FrmSettings::saveSettings()
         if (!SaveSetting(key, value))
             return false;
     }
-    return true;
+    // An entry that could not be written or removed is told now, while the user can act on
+    // it, not found out at the next login.
+    return autostart::sync(chkDebug[7]->isChecked());
 }
 
 void FrmSettings::closeEvent(QCloseEvent* event)

@@ -1,6 +1,7 @@
 #include "shell/frmmain.h"
 
 #include "contacts/frmcontacts.h"
+#include "notify/desktopnotifier.h"
 #include "session/dispatcher.h"
 #include "session/missedcalls.h"
 #include "session/modvariables.h"
@@ -82,9 +83,13 @@ FrmMain::FrmMain()
         giveUpConnection(QStringLiteral("No answer from the server within %1 s.").arg(seconds));
     });
     // The log pane is hidden unless asked for: the tray tells, whether or not the window
-    // is shown.
+    // is shown; the desktop's notifications instead when the user asked for them and they
+    // get through.
     connect(m_keeper, &ConnectionKeeper::missedCalls, this, [this](qsizetype count) {
-        Tray1->trayIcon()->showMessage(DesignCaption, missedcalls::summary(count));
+        const QString summary = missedcalls::summary(count);
+        desktopnotifier::missedCalls(summary, this, [this, summary] {
+            Tray1->trayIcon()->showMessage(DesignCaption, summary);
+        });
     });
     connect(&m_session, &Session::dataArrived, m_keeper, &ConnectionKeeper::bytesArrived);
     connect(&m_session, &Session::keeperReplyLost, m_keeper, &ConnectionKeeper::statsReplyLost);
@@ -308,7 +313,7 @@ void FrmMain::chkDebug_Click()
 void FrmMain::MinimizeToTray()
 {
     txtOut(QStringLiteral("Minimize to tray."));
-    if (!QSystemTrayIcon::isSystemTrayAvailable() || !Tray1->IsVisible()) {
+    if (!Tray1->IsHosted() || !Tray1->IsVisible()) {
         // Hidden with no icon to click, the window could never come back.
         txtOut(QStringLiteral("No system tray: minimized instead."));
         setWindowState(windowState() | Qt::WindowMinimized);

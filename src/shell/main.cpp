@@ -1,9 +1,11 @@
 #include "shell/clientoptions.h"
 #include "shell/frmmain.h"
+#include "shell/platformchoice.h"
 #include "shell/singleinstance.h"
 
 #include <QApplication>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -34,7 +36,17 @@ int main(int argc, char* argv[])
     if (early.mode != ClientOptions::Mode::Run)
         return answer(early);
 
-    QApplication app(argc, argv);
+    // The platform goes in as a command-line option rather than through QT_QPA_PLATFORM,
+    // which programs the client opens (a browser) would inherit.
+    const PlatformChoice platform = choosePlatform(QProcessEnvironment::systemEnvironment(), raw);
+    QByteArray platformOption("-platform");
+    QByteArray platformName = platform.platform.toLocal8Bit();
+    std::vector<char*> args(argv, argv + argc);
+    if (!platformName.isEmpty())
+        args.insert(args.begin() + 1, {platformOption.data(), platformName.data()});
+    args.push_back(nullptr);
+    int count = static_cast<int>(args.size()) - 1;
+    QApplication app(count, args.data());
     QApplication::setApplicationName(QStringLiteral("Quillora"));
     QApplication::setOrganizationName(QStringLiteral("Quillora"));
     // The client lives on in the tray while its windows are hidden; it ends when the
@@ -56,6 +68,9 @@ int main(int argc, char* argv[])
         return 1;
 
     FrmMain* main = frmMain();
+    if (platform.nativeWayland)
+        main->txtOut(
+            QStringLiteral("Wayland without X: the pop-up goes where the desktop puts it."));
     QObject::connect(main, &QObject::destroyed, &app, &QCoreApplication::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, main, &FrmMain::bringForward);
     if (!main->isHiddenInTray())

@@ -2,8 +2,16 @@
 
 #include "tray/traytip.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPointer>
+
+#ifdef QUILLORA_HAVE_DBUS
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusVariant>
+#endif
 
 namespace {
 
@@ -29,11 +37,36 @@ QPixmap iconSized(const QPixmap& picture)
     return square;
 }
 
+// Whether a StatusNotifierWatcher on the session bus says a tray (its host) is there. Qt puts
+// tray icons there, instead of into an X tray, when this holds as the first icon is made.
+bool busTrayHosted()
+{
+#ifdef QUILLORA_HAVE_DBUS
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcher, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusReply<QDBusVariant> reply = bus.call(get, QDBus::Block, 2000);
+    return reply.isValid() && reply.value().variant().toBool();
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
 Tray::Tray(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("Tray"));
+    // The platforms of the free desktops decide so; the others have trays of their own.
+    const QString platform = QGuiApplication::platformName();
+    m_viaBus =
+        (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"))) &&
+        busTrayHosted();
     m_tray = new QSystemTrayIcon(this);
     m_tray->setObjectName(QStringLiteral("trayIcon"));
     connect(m_tray, &QSystemTrayIcon::activated, this, &Tray::tray_Activated);
@@ -59,6 +92,11 @@ void Tray::Show(bool UpDateData)
         m_tray->hide();
         m_IsVisible = false;
     }
+}
+
+bool Tray::IsHosted() const
+{
+    return m_viaBus ? busTrayHosted() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void Tray::setTrayImage(const QIcon& New_TrayImage)

@@ -41,6 +41,9 @@ public:
     void Show(bool UpDateData);
     // Whether the icon has been added and not removed since.
     bool IsVisible() const { return m_IsVisible; }
+    // Whether a tray that shows this icon is there now. An icon that went to the desktop's
+    // D-Bus tray is shown by that alone: an X tray running beside it does not show it.
+    bool IsHosted() const;
 
     // The picture shown in the tray. An icon is kept as it is; any other picture is
     // turned into a 32 x 32 icon; a null one means none. Takes effect at the next Show.
@@ -82,6 +85,7 @@ private:
     qint32 m_EventMode = CombinedEvents;
     QString m_TrayToolTip = DefaultToolTip;
     QIcon m_TrayImage;
+    bool m_viaBus = false; // the icon goes to the D-Bus tray
     QSystemTrayIcon* m_tray = nullptr;
     QTimer* Timer1 = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "contacts/frmcontacts.h"
 #include "faultproxy.h"
 #include "popup/frmquillora.h"
+#include "session/dispatcher.h"
 #include "session/keepalive.h"
 #include "session/modvariables.h"
 #include "settings/frmsettings.h"
@@ -14,11 +15,15 @@
 #include "statistics/frmstatistics.h"
 #include "testsupport.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDir>
+#include <QMenu>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 
 using testsupport::boxes;
@@ -439,6 +444,72 @@ private slots:
         QCOMPARE(GetSetting(SettingsStore::ClientServerPassword), QString()); // nor used
     }
 
+    // The login entry under $XDG_CONFIG_HOME is the package's launcher with the autostart
+    // key; it follows the box at OK, and the store edited by hand at the next start.
+    void startAtLoginEntry()
+    {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        QFile launcher(QFINDTESTDATA("../../packaging/quillora-client.desktop"));
+        QFile entry(config.filePath("autostart/quillora-client.desktop"));
+        FrmSettings* d = openDialog();
+        d->chkDebug[7]->setChecked(true);
+        press(d->cmdButton[1]);
+        QVERIFY(launcher.open(QIODevice::ReadOnly) && entry.open(QIODevice::ReadOnly));
+        QCOMPARE(entry.readAll(),
+                 launcher.readAll().replace("[Desktop Entry]\n",
+                                            "[Desktop Entry]\nX-GNOME-Autostart-enabled=true\n"));
+        testsupport::storeSetting(SettingsStore::ClientStartAtLogin, "true"); // on: exactly "True"
+        testsupport::unloadAllWindows();
+        frmMain();
+        QVERIFY(!QFile::exists(entry.fileName()));
+    }
+
+    // The ring reaches a private sound server: once per call, not over a ring that still
+    // plays, not again for the same call, not at all with the setting off.
+    void ringSound()
+    {
+        if (QStandardPaths::findExecutable("pulseaudio").isEmpty())
+            QSKIP("pulseaudio is not installed");
+        QTemporaryDir dir;
+        const QString socket = dir.filePath("pulse.sock");
+        QProcess daemon, events;
+        daemon.setEnvironment(QStringList{"HOME=" + dir.path(), "XDG_RUNTIME_DIR=" + dir.path()} +
+                              QProcess::systemEnvironment()); // the first of a name counts
+        daemon.start("pulseaudio",
+                     {"-n", "--use-pid-file=no", "-L", "module-null-sink", "-L",
+                      "module-native-protocol-unix auth-anonymous=1 socket=" + socket});
+        QTRY_VERIFY(QFile::exists(socket));
+        qputenv("PULSE_SERVER", "unix:" + socket.toUtf8()); // read at the first ring
+        events.start("pactl", {"subscribe"});
+        // Rings begun/ended, once a client of our own has come and gone (by then all that
+        // was done before is reported); empty if it was not seen.
+        auto rings = [&, seen = QByteArray()]() mutable {
+            const auto count = [&](const char* event) {
+                return QByteArray::number((seen += events.readAllStandardOutput()).count(event));
+            };
+            const QByteArray gone = count("'remove' on client");
+            QProcess::execute("pactl", {"set-sink-mute", "0", "0"});
+            return QTest::qWaitFor([&] { return count("'remove' on client") != gone; }, 1000)
+                       ? count("'new' on sink-input") + '/' + count("'remove' on sink-input")
+                       : QByteArray();
+        };
+        QTRY_COMPARE(rings(), "0/0");
+        frmMain();
+        sckConnect_DataArrival("CALL_:1,555-01");
+        QCOMPARE(rings(), "0/0");
+        testsupport::storeSetting(SettingsStore::ClientRingSound, "True");
+        sckConnect_DataArrival("CALL_:2,555-02");
+        QTRY_COMPARE(rings(), "1/0");
+        sckConnect_DataArrival("CALL_:3,555-03"); // while that ring plays
+        QCOMPARE(rings(), "1/0");
+        QTRY_COMPARE(rings(), "1/1");
+        sckConnect_DataArrival("CALL_:2,555-02"); // the same call again
+        QCOMPARE(rings(), "1/1");
+        events.close();
+        daemon.close();
+    }
+
     // The pop-up closes a tick after showing 0; shown again it keeps its countdown; closed
     // by hand, the next one counts in full.
     void popUpCountdown()
@@ -461,6 +532,42 @@ private slots:
         frmQuillora()->showPopUp();
         QCOMPARE(popUp()->lblCount->text(), QString("30"));
         QVERIFY(popUp()->timerPopUp->isActive());
+    }
+
+    // The number is copied by the right click's menu and by Ctrl+C, and looked up by the
+    // phone field that holds it; the countdown may close the pop-up under its menu.
+    void popUpNumberCopiedAndLookedUp()
+    {
+        testsupport::storeSetting(SettingsStore::ClientPopUpClose, "True");
+        testsupport::storeSetting(SettingsStore::ClientPopUpCloseTime, "0.4");
+        QVERIFY(connectedMain());
+        server->send("CALL_:2026-12-07 10:00:00,555-0102,Ann Lee,555-0101,555-0102");
+        QVERIFY(QTest::qWaitFor(
+            [] { return popUp() && popUp()->lblIncoming[2]->text() != "No data"; }));
+        QContextMenuEvent click(QContextMenuEvent::Mouse, {5, 5},
+                                popUp()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(popUp(), &click);
+        QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        popUp()->timerPopUp_Timer(); // shows 0 from the start: closes it
+        QVERIFY(!popUp());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(menu);
+        menu->actions().value(0)->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("555-0102"));
+        menu->actions().value(1)->trigger();
+        QVERIFY(expectRequest("CNTAC:SEAR;MOBI;555-0102"));
+        QVERIFY(loaded() && loaded()->isVisible());
+        menu->close();
+
+        QGuiApplication::clipboard()->clear();
+        server->send("CALL_:2026-12-07 10:01:00,555-0199,Bob");
+        QVERIFY(QTest::qWaitFor(
+            [] { return popUp() && popUp()->lblNumberCalling->text() == "555-0199"; }));
+        popUp()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(popUp()));
+        QTest::keyClick(popUp(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("555-0199"));
     }
 };
 

@@ -1,11 +1,12 @@
-// The client's pure parts: messages put back together from reads, the retry schedule and
-// the missed-calls list.
+// The client's pure parts: messages put back together from reads, the retry schedule,
+// the missed-calls list and the platform asked of Qt.
 
 #include "session/linkpace.h"
 #include "session/messageassembler.h"
 #include "session/missedcalls.h"
 #include "session/reconnectplan.h"
 #include "session/statedsize.h"
+#include "shell/platformchoice.h"
 
 #include <QTest>
 
@@ -173,6 +174,35 @@ private slots:
         QCOMPARE(missedcalls::lines(missedcalls::calls(reply), marks), lines);
         marks.since.clear(); // no moment known
         QCOMPARE(missedcalls::lines(missedcalls::calls(reply), marks), QStringList());
+    }
+
+    // In a Wayland session with X at hand the client asks for X, where the pop-up keeps its
+    // place; without X it runs on Wayland and says so. A platform the user named stays.
+    void platformChoice_data() // environment | arguments | platform asked for, and "log"
+    {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("wayland and X") << "WAYLAND_DISPLAY=w DISPLAY=:0 | | xcb";
+        QTest::newRow("session") << "XDG_SESSION_TYPE=wayland DISPLAY=:0 | | xcb";
+        QTest::newRow("wayland only") << "WAYLAND_DISPLAY=w DISPLAY= | | wayland log";
+        QTest::newRow("X only") << "DISPLAY=:0 XDG_SESSION_TYPE=x11 | |";
+        QTest::newRow("named") << "WAYLAND_DISPLAY=w QT_QPA_PLATFORM=wayland | | log";
+        QTest::newRow("on the command line, the last")
+            << "WAYLAND_DISPLAY=w DISPLAY=:0 QT_QPA_PLATFORM=wayland"
+               " | -style fusion -platform wayland --platform offscreen |";
+        QTest::newRow("not Qt's way")
+            << "WAYLAND_DISPLAY=w DISPLAY=:0 | -platform=wayland -platform | xcb";
+    }
+    void platformChoice()
+    {
+        QFETCH(QString, row);
+        QProcessEnvironment env;
+        for (const QString& pair : row.section('|', 0, 0).split(' ', Qt::SkipEmptyParts))
+            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        const QStringList args =
+            ("client " + row.section('|', 1, 1)).split(' ', Qt::SkipEmptyParts);
+        const PlatformChoice choice = choosePlatform(env, args);
+        QCOMPARE((choice.platform + (choice.nativeWayland ? " log" : "")).trimmed(),
+                 row.section('|', 2).trimmed());
     }
 };
 
