@@ -49,6 +49,8 @@ int main(int argc, char* argv[])
     QApplication app(count, args.data());
     QApplication::setApplicationName(QStringLiteral("Quillora"));
     QApplication::setOrganizationName(QStringLiteral("Quillora"));
+    // Wayland desktops match the window to its launcher, and so to its icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillora-client"));
     // The client lives on in the tray while its windows are hidden; it ends when the
     // main window is unloaded.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QImage>
 #include <QRegularExpression>
-#include <algorithm>
 
 namespace {
 
@@ -33,13 +32,6 @@ bool popUpBlue(QRgb c) // its gradient
     return qRed(c) <= 16 && qGreen(c) >= 144 && qGreen(c) <= 198 && qBlue(c) >= 233;
 }
 
-qsizetype bluePixels()
-{
-    const QImage shot = screenshot();
-    const auto* pixels = reinterpret_cast<const QRgb*>(shot.constBits());
-    return std::count_if(pixels, pixels + qsizetype(shot.width()) * shot.height(), popUpBlue);
-}
-
 // x, y and width of the X window xwininfo is asked about.
 QList<int> xGeometry(const QStringList& which)
 {
@@ -63,8 +55,8 @@ class TestWayland : public QObject {
     QTemporaryDir home;
     QProcess client;
 
-    // The client, in the session less the variables named, rung by the server.
-    void startAndRing(testsupport::LoopbackServer& server, const QStringList& unset)
+    // The client in the session, its platform left to it, rung by the server.
+    void startAndRing(testsupport::LoopbackServer& server)
     {
         QDir(home.path()).mkpath("config/Quillora");
         QFile settings(home.filePath("config/Quillora/Quillora.conf"));
@@ -76,8 +68,6 @@ class TestWayland : public QObject {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("QT_QPA_PLATFORM");
         env.insert("XDG_SESSION_TYPE", "wayland");
-        for (const QString& name : unset)
-            env.remove(name);
         env.insert("XDG_CONFIG_HOME", home.filePath("config"));
         env.insert("XDG_RUNTIME_DIR", home.path());
         client.setProcessEnvironment(env);
@@ -103,7 +93,7 @@ private slots:
     void popUpTopRightAndAboveOnX()
     {
         testsupport::LoopbackServer server;
-        startAndRing(server, {});
+        startAndRing(server);
         QString id;
         QVERIFY(QTest::qWaitFor([&id] { return !(id = popUpOnX()).isEmpty(); }, 20000));
         const QList<int> popUp = xGeometry({"-id", id});
@@ -123,17 +113,6 @@ private slots:
             [&] { return (shot = screenshot()).pixel(popUp[0] - 50, 300) == qRgb(255, 0, 0); },
             20000));
         QVERIFY(popUpBlue(shot.pixel(popUp[0] + 2, popUp[1] + 250)));
-    }
-
-    // Without X the client runs on Wayland: the pop-up is on the screen, not on X.
-    void withoutXOnWayland()
-    {
-        QVERIFY(QTest::qWaitFor([] { return bluePixels() < 1000; })); // the last one gone
-        testsupport::LoopbackServer server;
-        startAndRing(server, {"DISPLAY", "XDG_SESSION_TYPE"});
-        QVERIFY(QTest::qWaitFor([] { return bluePixels() > 300 * 200; }, 20000));
-        QVERIFY(popUpOnX().isEmpty());
-        QCOMPARE(client.state(), QProcess::Running);
     }
 };
 
