@@ -45,17 +45,6 @@ private slots:
         QCOMPARE(add("Carl", "", "(555) 444-4"), 4);
     }
 
-    // The URL's sslmode and sslrootcert (quoted) reach the driver: here PostgreSQL has no TLS.
-    void sslModeReachesTheLink()
-    {
-        if (!teststore::postgres())
-            QSKIP("PostgreSQL only");
-        Database db;
-        QVERIFY(!db.open(m_f->db.path() + "?sslmode=require&sslrootcert=%2Fit's"));
-        QVERIFY2(db.errorText().contains("server does not support SSL"),
-                 qPrintable(db.errorText()));
-    }
-
     // Others' notices count only as a server writes them, a number only as ring takes one;
     // contacts notices that come in together (K: contacts, C: a call) empty the index once.
     void notices_data()
@@ -118,8 +107,6 @@ private slots:
         row("STATS:TOPS;2", "STATS:TOPS;2#09" + ann + ',' + carl);
         row("STATS:CNTS;00",
             "STATS:CNTS;4#09" + ann + ",2,Bob,5551000,,,,,1,0,3,Never,,,,,n@x,0,0," + carl);
-        row("STATS:XXXX;1", "<none>");
-        row("PONG_:3", "<none>");
         row("CNTAC:SEAR;NAME;LEE", "CNTAC:SEAR;Lee; Ann,555-1000,555 3000,,,,1,1");
         row("CNTAC:SEAR;PHON;5551000", "CNTAC:SEAR;Bob,5551000,,,,,2,2");
         row("CNTAC:SEAR;ALLF;", "CNTAC:SEAR;Lee; Ann,555-1000,555 3000,,,,1,1,2,3,4");
@@ -223,8 +210,7 @@ private slots:
             QVERIFY(add(name, "", "", name[4] ? "" : "none@x") > 0); // 5 to 8
         SaveRate rate(perMinute);
         const answers::SaveLimits limits{most, &rate, QHostAddress::LocalHost};
-        QString answer;
-        QString before;
+        QString answer, before;
         for (const QString& request : std::as_const(requests)) {
             before = ask("STATS:CNTS;00");
             answer = *answers::answer(request, m_f->contacts, m_f->calls, replies::MaxReplyBytes,
@@ -273,8 +259,12 @@ private slots:
         // The count the limit on contacts reads follows every writer, row by row or not.
         QVERIFY(other.execute("INSERT INTO contacts (name) SELECT name FROM contacts") &&
                 other.execute("DELETE FROM contacts WHERE id = 3"));
-        QCOMPARE(m_f->contacts.tally(), 11);
-        QCOMPARE(m_f->contacts.count(), 11);
+        QVERIFY(m_f->contacts.tally() == 11 && m_f->contacts.count() == 11);
+        // The URL's sslmode and sslrootcert (quoted) reach the driver: PostgreSQL here has no TLS.
+        Database tls;
+        QVERIFY(!teststore::postgres() ||
+                (!tls.open(m_f->db.path() + "?sslmode=require&sslrootcert=%2Fit's") &&
+                 tls.errorText().contains("server does not support SSL")));
     }
 
     // A client may save again once the save that filled its minute is a minute old; another

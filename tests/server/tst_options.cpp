@@ -108,8 +108,6 @@ private slots:
         row("file, two lines", file, "~f holds more than one line", Password + "\n\n");
         row("file, 8 characters", file, "~f: it has 8 characters, but Quillora", "12345678\n");
         row("file, missing", file, "~f cannot be opened: No such file or directory.");
-        row("variable", {}, ours, {}, 0, Password);
-        row("config names the file", {"--config", "~pw.conf"}, ours);
         row("option", {"--password", "123456789"}, "password=123456789 warned=1");
         row("option, 1", {"--password", "x"}, "error: --password: it has 1 characters");
         row("option, 8 in 16 bytes", {"--password", QString(8, QChar(0xE4))}, "it has 8 char");
@@ -190,7 +188,6 @@ private slots:
         row("tls-init, no files", {"tls-init"}, "error: tls-init: give the files to make");
 
         row("port", {"--port", "x"}, "error: --port: \"x\" is not a port from 0 to 65535.");
-        row("ping-interval 1", {"--ping-interval", "1"}, "ping=1000/3000 ");
         row("ping-interval, a day", {"--ping-interval=86400"}, "ping=86400000/259200000 ");
         for (const char* wrong : {"0", "-3", "1.5", "often", "86401"})
             row(wrong, {"--ping-interval", wrong}, "error: --ping-interval: ");

@@ -14,7 +14,6 @@
 #include "waitingroom.h"
 
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSqlQuery>
@@ -251,8 +250,7 @@ private slots:
         WireClient a(m_server->port());
         a.write(Password);
         const auto b = logIn(WireClient::Reading::AnswersPings, QHostAddress("127.0.0.2"));
-        QVERIFY(b);
-        QCOMPARE(m_server->authenticatedCount(), 1);
+        QVERIFY(b && m_server->authenticatedCount() == 1);
         QVERIFY(waitUntil([&] { return m_server->authenticatedCount() == 2; }));
         QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
         WireClient stranger(m_server->port());
@@ -270,8 +268,11 @@ private slots:
         QCOMPARE(stranger.reads, QList<QByteArray>{Greeting});
     }
 
-    // 0.25 s after the first wrong password, doubling up to 4 s; a right one, or a quiet
-    // minute, and the address starts afresh. Other addresses are not held up.
+    // 0.25 s after the first wrong password, doubling up to 4 s; connections without a
+    // password add nothing. A right one, or a quiet minute, and the address starts afresh.
+    // Other addresses are not held up. Up to 1,024 addresses have an entry of their own; the
+    // rest share one, and with it their pause, and are logged as one; all are forgotten
+    // after a quiet minute.
     void loginGuard()
     {
         LoginGuard guard({});
@@ -279,35 +280,20 @@ private slots:
         QList<qint64> pauses;
         for (int i = 0; i < 7; ++i) {
             now += guard.pauseMs(A, now); // the next password is checked when it may be
-            QCOMPARE(guard.pauseMs(A, now), 0);
             guard.record(A, Outcome::WrongPassword, now);
+            guard.record(A, Outcome::NoPassword, now);
             pauses << guard.pauseMs(A, now);
         }
         QCOMPARE(pauses, (QList<qint64>{250, 500, 1000, 2000, 4000, 4000, 4000}));
-        QCOMPARE(guard.pauseMs(A, now + 1000), 3000);
-        QCOMPARE(guard.pauseMs(B, now), 0);
-        // Connections without a password do not lengthen the pause.
-        guard.record(A, Outcome::NoPassword, now);
-        QCOMPARE(guard.pauseMs(A, now), 4000);
-
+        QVERIFY(guard.pauseMs(A, now + 1000) == 3000 && guard.pauseMs(B, now) == 0);
         guard.succeeded(A);
-        QCOMPARE(guard.pauseMs(A, now), 0);
-        guard.record(A, Outcome::WrongPassword, now);
-        QCOMPARE(guard.pauseMs(A, now), 250);
+        pauses.clear();
+        for (const auto& [from, at] : {std::pair{A, 0}, {B, 0}, {B, 0}, {B, 59999}, {B, 119999}}) {
+            guard.record(from, Outcome::WrongPassword, now + at);
+            pauses << guard.pauseMs(from, now + at);
+        }
+        QCOMPARE(pauses, (QList<qint64>{250, 250, 500, 1000, 250})); // the last after a minute
 
-        guard.record(B, Outcome::WrongPassword, now);
-        guard.record(B, Outcome::WrongPassword, now);
-        QCOMPARE(guard.pauseMs(B, now + 59999), 0); // its pause is long over
-        QCOMPARE(guard.entries(), 2);
-        now += 59999;
-        guard.record(B, Outcome::WrongPassword, now);
-        QCOMPARE(guard.pauseMs(B, now), 1000); // the third in a row
-        now += 60000;
-        guard.record(B, Outcome::WrongPassword, now);
-        QCOMPARE(guard.pauseMs(B, now), 250); // after a quiet minute, the first
-
-        // Up to 1,024 addresses have an entry of their own; the rest share one, and with it
-        // their pause, and are logged as one; all are forgotten after a quiet minute.
         LoginGuard full({});
         const auto address = [](int i) { return QHostAddress(quint32(0x0A000000 + i)); };
         for (int i = 0; i < 1024; ++i)
@@ -341,15 +327,13 @@ private slots:
         QVERIFY(in.back() && silent);
         QVERIFY(waitUntil([&] { return silent->gone(); }));
         QVERIFY(silent->count("PING_:") >= 2);
-        QVERIFY(!in.back()->gone() && !newer.gone());
-        QCOMPARE(m_server->authenticatedCount(), 1);
+        QVERIFY(!in.back()->gone() && !newer.gone() && m_server->authenticatedCount() == 1);
 
         in.push_back(logIn());
         in.push_back(logIn());
         QVERIFY(in[1] && in[2]);
         WireClient refused(m_server->port());
-        QVERIFY(waitUntil([&] { return refused.gone(); }));
-        QVERIFY(refused.reads.isEmpty());
+        QVERIFY(waitUntil([&] { return refused.gone(); }) && refused.reads.isEmpty());
         in.pop_back();
         QVERIFY(waitUntil([&] { return m_server->authenticatedCount() == 2; }));
         WireClient first(m_server->port());
@@ -404,16 +388,43 @@ private slots:
     // is closed having saved nothing, logged once; one that sends a request or a stale password
     // first is served. A stored name with a line end, an escape sequence and a change of writing
     // direction goes to clients as it is, and escaped to the log (at start too, as the one name
-    // beginning with "None") and to the terminal of ring, where it forges no line.
+    // beginning with "None") and to the terminal of ring, where it forges no line. 4 clients
+    // read a 15 MB list and 4 never do, though they answer probes blindly: those are dropped
+    // after three probe intervals, and the program's memory stays bounded.
     void programTurnsAwayBrowsersAndEscapesNames()
     {
         const QString name = "None\nClient 10.9.9.9:1 authenticated.\x1b[2J\u202e";
         QVERIFY(m_f->contacts.insert({0, name, "555-0666", {}, {}, {}, {}}));
         QVERIFY(m_f->contacts.insert({0, "nonesuch lower", {}, {}, {}, {}, {}}));
+        const bool big = !teststore::postgres(); // memory is measured on SQLite
+        QVERIFY(!big || addContacts(m_f->db, 300, 10000));
+        const qint64 bytes = Greeting.size() + protocol::encode(m_f->ask("STATS:CNTS;00")).size();
         QProcess server;
         QString log;
-        const quint16 port = program(server, &log);
+        const quint16 port = program(server, &log, {"--ping-interval", "1"});
         QVERIFY2(port != 0, qPrintable(log));
+        std::deque<WireClient> pullers, hogs;
+        for (int i = 0; big && i < 4; ++i) {
+            pullers.emplace_back(port).write("STATS:CNTS;00");
+            hogs.emplace_back(port, WireClient::Reading::Never).write("STATS:CNTS;00");
+        }
+        QTimer pongs;
+        connect(&pongs, &QTimer::timeout, this, [&] {
+            for (WireClient& hog : hogs)
+                hog.write("PONG_:1");
+        });
+        pongs.start(300);
+        const auto pulled = [&] {
+            log += QString::fromUtf8(server.readAll());
+            return log.count("has taken nothing of what it is sent") == int(hogs.size()) &&
+                   std::all_of(pullers.cbegin(), pullers.cend(),
+                               [&](auto& p) { return p.received >= bytes; });
+        };
+        QVERIFY2(QTest::qWaitFor(pulled, 60000), qPrintable(log));
+#if !defined(__SANITIZE_ADDRESS__) // whose quarantine and guard zones make it say nothing
+        const qint64 peakKb = testkit::statusFigure(server.processId(), "VmHWM");
+        QVERIFY2(peakKb > 0 && peakKb < 160 * 1024, qPrintable(QString::number(peakKb)));
+#endif
         const QByteArray head = "POST /x HTTP/1.1\r\nContent-Type: text/plain\r\n\r\n";
         const QByteArray body = "CNTAC:SAVE;NEW,Web Page,555-66,,,,";
         const QList<QByteArrayList> visits{{head, body},
@@ -425,16 +436,16 @@ private slots:
             WireClient browser(port, WireClient::Reading::IgnoresPings);
             for (const QByteArray& bytes : writes)
                 browser.send(bytes);
-            QVERIFY(waitUntil([&] { return browser.gone(); }));
-            QCOMPARE(browser.count("CNTAC:"), 0);
+            QVERIFY(waitUntil([&] { return browser.gone(); }) && browser.count("CNTAC:") == 0);
         }
         WireClient stale(port);
         stale.send(Password);
         QVERIFY(stale.send("CNTAC:SAVE;NEW,Kept,555-67,,,,", "CNTAC:").startsWith("CNTAC:SAVE;"));
-        WireClient asking(port);
-        QVERIFY(asking.send("STATS:CNTS;00", "STATS:").startsWith("STATS:CNTS;3#09"));
+        WireClient asking(port); // the page was not saved
+        QVERIFY(asking.send("CNTAC:SEAR;ALLF;555-6", "CNTAC:").startsWith("CNTAC:SEAR;Kept,"));
         QString rung;
-        QVERIFY(ran({"ring", "--control", control(), "555-0666"}, 0, "announced to 2", &rung));
+        const QString to = QStringLiteral("announced to %1").arg(2 + pullers.size());
+        QVERIFY(ran({"ring", "--control", control(), "555-0666"}, 0, to, &rung));
         QVERIFY(asking.next("CALL_:").contains(name.toUtf8()));
         log += ended(server);
         QCOMPARE(log.count("not a Quillora message"), 1);
@@ -555,8 +566,7 @@ private slots:
         QVERIFY(other->send("STATS:LAST;1", "STATS:").startsWith("STATS:LAST;1#03"));
         for (int i = 0; i < m_config.maxWaitingRequests; ++i)
             hog->send("STATS:LAST;1");
-        QCOMPARE(m_server->authenticatedCount(), 4);
-        QCOMPARE(waiting->reads.size(), 1); // the greeting
+        QVERIFY(m_server->authenticatedCount() == 4 && waiting->reads.size() == 1); // greeting
         hog->send("STATS:LAST;1");
         QVERIFY(waitUntil([&] { return m_server->authenticatedCount() == 3; }));
         QCOMPARE(waiting->whole("STATS:", list.size()), list);
@@ -622,7 +632,6 @@ private slots:
         const quint16 port =
             testkit::startListening(server, ServerBin, {"--config", config}, &output);
         QVERIFY2(port != 0, qPrintable(output));
-        QVERIFY(!procFile(server, "cmdline").contains(Password));
         QVERIFY(teststore::postgres() || !(QFile::permissions(db) & QFile::ReadOther)); // new
         const QByteArray number = "+44 20 7946 0001";
         WireClient client(port);
@@ -637,7 +646,7 @@ private slots:
         QVERIFY(client.send("CNTAC:SAVE;1,Al,,,,,", "CNTAC:").contains(": 2 records have been"));
         server.kill(); // no chance to tidy up
         QVERIFY(server.waitForFinished() && waitUntil([&] { return client.gone(); }));
-        QVERIFY(QFileInfo::exists(control));
+        QVERIFY(QFile::exists(control));
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QUILLORA_SERVER_PASSWORD"), QLatin1String(Password));
@@ -646,8 +655,8 @@ private slots:
                      server, ServerBin,
                      {"--port", QString::number(port), "--db", db, "--control", control}, &output),
                  port);
-        QVERIFY(procFile(server, "environ").contains("PATH="));
-        QVERIFY(!procFile(server, "environ").contains(Password));
+        const QByteArray environ = procFile(server, "environ");
+        QVERIFY(environ.contains("PATH=") && !environ.contains(Password));
         WireClient again(port);
         again.send(Password);
         QVERIFY(again.send("STATS:CNTS;00", "STATS:").startsWith("STATS:CNTS;61#09"));
@@ -678,45 +687,6 @@ private slots:
         QCOMPARE(output.count("Refused 127.0.0.2"), 1);
 
         QVERIFY(ran({"ring", "--control", control, "555"}, 1, "no Quillora server"));
-    }
-
-    // 4 clients read a 15 MB list and 4 never do, though they answer probes blindly: those
-    // are dropped after three probe intervals, and the program's memory stays bounded.
-    void programUnderBigReplies()
-    {
-        if (teststore::postgres())
-            QSKIP("measured on SQLite");
-        QVERIFY(addContacts(m_f->db, 300, 10000));
-        const qint64 bytes = Greeting.size() + protocol::encode(m_f->ask("STATS:CNTS;00")).size();
-        QProcess server;
-        QString log;
-        const quint16 port = program(server, &log, {"--ping-interval", "1"});
-        QVERIFY2(port != 0, qPrintable(log));
-        std::deque<WireClient> pullers, hogs;
-        for (int i = 0; i < 4; ++i) {
-            pullers.emplace_back(port).write("STATS:CNTS;00");
-            hogs.emplace_back(port, WireClient::Reading::Never).write("STATS:CNTS;00");
-        }
-        QTimer pongs;
-        connect(&pongs, &QTimer::timeout, this, [&] {
-            for (WireClient& hog : hogs)
-                hog.write("PONG_:1");
-        });
-        pongs.start(300);
-        QVERIFY2(QTest::qWaitFor(
-                     [&] {
-                         log += QString::fromUtf8(server.readAll());
-                         return log.count("has taken nothing of what it is sent") == 4 &&
-                                std::all_of(pullers.cbegin(), pullers.cend(),
-                                            [&](auto& p) { return p.received >= bytes; });
-                     },
-                     60000),
-                 qPrintable(log));
-#if !defined(__SANITIZE_ADDRESS__) // whose quarantine and guard zones make it say nothing
-        const qint64 peakKb = testkit::statusFigure(server.processId(), "VmHWM");
-        QVERIFY2(peakKb > 0 && peakKb < 160 * 1024, qPrintable(QString::number(peakKb)));
-#endif
-        ended(server);
     }
 
     // Programs on one database. Held together at the first table of an empty one (by a
@@ -854,8 +824,7 @@ private slots:
 
         WireClient stalled(m_server->tlsPort());
         QVERIFY(waitUntil([&] { return m_server->clientCount() == 3; }));
-        QVERIFY(waitUntil([&] { return stalled.gone(); }, 3000));
-        QVERIFY(stalled.reads.isEmpty());
+        QVERIFY(waitUntil([&] { return stalled.gone(); }, 3000) && stalled.reads.isEmpty());
 
         m_server.reset();
         m_config.plain = ServerConfig::Plain::Off;
