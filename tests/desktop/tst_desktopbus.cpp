@@ -111,12 +111,15 @@ Menu menuItems(const QString& service, const QString& path)
         const auto item = qdbus_cast<QDBusVariant>(layout).variant().value<QDBusArgument>();
         item.beginStructure();
         item >> id >> properties;
+        item.endStructure(); // each begin ended: the reader's state is freed there
         if (properties.contains("label")) {
             menu.ids << id;
             menu.items << properties["label"].toString().remove('_') + ':' +
                               properties.value("enabled", true).toString();
         }
     }
+    layout.endArray();
+    layout.endStructure();
     return menu;
 }
 
