@@ -131,12 +131,11 @@ private slots:
         QVERIFY(m_f->contacts.count() == 4 && m_f->contacts.find(1)->name == "Lee, Ann");
     }
 
-    // The client reads a search reply that begins with "None" as "nothing found": such a
-    // name is shown only when no other match can be, never browsed to and never saved.
-    // Contacts 5 to 8 are stored as an older server could have stored them. Saves are also
-    // refused with nothing written for a new contact when the database holds the most it may
-    // (a change still goes), one more save than a client may make in a minute, and any field
-    // that holds a control character (its neighbours go) or is too long.
+    // A search reply beginning "None" reads as "nothing found": such a name (contacts 5 to 8,
+    // as an older server stored them) shows only when no other match can, is never browsed to
+    // or saved. Also refused, nothing written: a new contact with the database full (a change
+    // goes), a save past a client's minute, a field with a control character (not its
+    // neighbours) or too long.
     void writes_data()
     {
         QTest::addColumn<QStringList>("requests");
@@ -237,8 +236,7 @@ private slots:
         QVERIFY(ask("STATS:LAST;5").endsWith("Ann Berg," + at(0) + ",555-1000"));
         QVERIFY(ask("CNTAC:SAVE;NEW, New Oné ,555-5,,,,").startsWith("CNTAC:SAVE;"));
         QCOMPARE(ask("CNTAC:SEAR;NAME;new"), "CNTAC:SEAR; New Oné ,555-5,,,,,5,5");
-        // A reply of exactly the byte limit goes whole; one byte less leaves the last record
-        // out and counts it out in the header.
+        // A reply of exactly the byte limit goes whole; a byte less drops the last record.
         const QString all = ask("STATS:CNTS;00");
         const qsizetype bytes = protocol::encode(all).size();
         QCOMPARE(m_f->ask("STATS:CNTS;00", bytes), all);
@@ -247,14 +245,12 @@ private slots:
 
         // The second number of a save cannot be stored: nothing of the save may stay behind.
         const QString before = ask("CNTAC:SEAR;ALLF;");
-        QVERIFY2(m_f->db.execute("CREATE UNIQUE INDEX refuse ON contact_numbers (digits) WHERE "
-                                 "digits = '000'"),
-                 qPrintable(m_f->db.errorText()));
+        QVERIFY(m_f->db.execute(
+            "CREATE UNIQUE INDEX refuse ON contact_numbers (digits) WHERE digits = '000'"));
         for (const char* save : {"CNTAC:SAVE;NEW,Half,000,0-0-0,,,", "CNTAC:SAVE;1,X,000,0-0-0,,,"})
             QVERIFY(ask(save).startsWith("CNTAC:ERRO;"));
         QVERIFY(ask("CNTAC:SEAR;ALLF;") == before && m_f->contacts.lookup("555-8")->id == 1);
-        // Another process writing to the same data is noticed (in PostgreSQL, once its
-        // notification has come in).
+        // Another process's writes are noticed (in PostgreSQL, once its notification is in).
         Database other;
         QVERIFY(other.open(m_f->db.path()));
         const qint64 id =

@@ -1,6 +1,5 @@
-// How the server is told its options and passwords: the command line, the environment, the
-// configuration file and the password files, as parsed; and the program fitting its clients
-// to its open-file limit.
+// The server's options and passwords as parsed from the command line, the environment, the
+// configuration and password files; and the program fitting its clients to its open-file limit.
 
 #include "serveroptions.h"
 #include "storelocation.h"
@@ -17,8 +16,7 @@ namespace {
 
 const QByteArray Password = "Quill pass 77";
 
-// What the options come to, on one line that the rows look into; the database as the
-// server reads it.
+// What the options come to, on one line that the rows look into (the database as read).
 QString describe(const ServerOptions& o)
 {
     if (o.mode == ServerOptions::Mode::Error)
@@ -125,8 +123,7 @@ private slots:
         row("db, SQLite", {"--db", "x.sqlite"}, "db=x.sqlite dbpassword= listen", {}, 0, {}, "pg");
         row("db, password in the URL", {"--db", "postgresql://quillora:" + Password + "@db/calls"},
             "error: --db: a PostgreSQL database is given as");
-        // The link is checked unless it stays on this machine; sslmode and sslrootcert are
-        // the only keys taken, each once.
+        // The link is checked unless it stays here; only sslmode and sslrootcert, each once.
         const QString pg = "postgresql://q@", why = "error: --db: a PostgreSQL database is given";
         row("db, remote", {"--db", pg + "10.1.2.3/d"}, pg + "10.1.2.3:5432/d?sslmode=verify-full ");
         row("db, socket", {"--db", pg + "%2Frun%2Fpg:6/d?sslrootcert=/my%20ca"},
@@ -138,8 +135,7 @@ private slots:
         row("db, twice", {"--db", pg + "h/d?sslmode=disable&sslmode=disable"}, why + "|twice.");
         row("db, \";\"", {"--db", pg + "h/d?sslrootcert=/a;b"}, why + "|a file name without \";\"");
 
-        // Every key of the file, with comments, blanks and CRLF line ends; the command line
-        // wins over it, also for ring.
+        // Every key, with comments, blanks and CRLF; the command line wins, also for ring.
         row("config", {"--config", "~full.conf"},
             "serve password= warned=0 db=/var/lib/quillora/x y.sqlite dbpassword= "
             "listen=0.0.0.0:7001 ping=45000/135000 clients=500 control=/run/quillora/control "
@@ -166,8 +162,7 @@ private slots:
         row("network, allowed", {"--listen", "10.1.2.3", "--allow-no-password"}, "listen=10.1.2.3");
         row("network, password", {"--listen", "::", "--password", "123456789"}, "listen=::");
 
-        // TLS: both files, the key kept private and belonging to the certificate; the plain
-        // port then only for this machine unless said otherwise.
+        // TLS: both files, the key private and the certificate's; plain then for this machine.
         const QStringList tls{"--config", "~tls.conf"};
         row("tls", tls, "tls=1:6997 plain=1 contacts=100000/120");
         row("tls, plain on", tls + QStringList{"--plain", "on", "--tls-port", "7443"},

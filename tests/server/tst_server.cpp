@@ -1,6 +1,5 @@
-// The server over TCP on 127.0.0.1, in this process with shortened times, and every limit it
-// states at its edge (at the limit accepted, one past it refused); its guard against password
-// guessing on its own, with the time passed in; and the program.
+// The server over TCP on 127.0.0.1 in this process with shortened times, every limit it states
+// tested at its edge; its guard against password guessing, the time passed in; and the program.
 
 #include "controlchannel.h"
 #include "loginguard.h"
@@ -42,10 +41,8 @@ bool ran(const QStringList& arguments, int code, const QString& text, QString* p
     QProcess process;
     QString own, &output = printed ? *printed : own;
     testkit::startListening(process, ServerBin, arguments, &output);
-    const bool as = process.exitCode() == code && output.contains(text);
-    if (!as)
-        qWarning("Exit code %d: %s", process.exitCode(), qPrintable(output));
-    return as;
+    return (process.exitCode() == code && output.contains(text)) ||
+           (qWarning("Exit code %d: %s", process.exitCode(), qPrintable(output)), false);
 }
 
 // Ends the program, at once or as SIGTERM does; what it printed since last read.
@@ -139,17 +136,12 @@ public:
         };
         return waitUntil(found, timeoutMs) ? reads[m_taken++] : QByteArray();
     }
-    // The `bytes` received from the next read that begins with the prefix on (empty if they
-    // did not come in time): a reply that spans many reads.
+    // The `bytes` from the next read beginning with the prefix on (empty if late): a long reply.
     QByteArray whole(const QByteArray& prefix, qsizetype bytes, int timeoutMs = 30000)
     {
-        QByteArray message;
-        const auto came = [&] {
-            message = reads.mid(m_taken - 1).join();
-            return message.size() >= bytes;
-        };
+        const auto came = [&] { return reads.mid(m_taken - 1).join().size() >= bytes; };
         return !next(prefix, timeoutMs).isEmpty() && waitUntil(came, timeoutMs)
-                   ? message.left(bytes)
+                   ? reads.mid(m_taken - 1).join().left(bytes)
                    : QByteArray();
     }
     int count(const QByteArray& text) const { return int(reads.join().count(text)); }
@@ -203,7 +195,8 @@ private slots:
     void initTestCase() { serverlog::setEnabled(false); }
     void init()
     {
-        QString why; // the store the test is to run against is missing
+        m_server.reset(); // the last test's, before its data
+        QString why;      // the store the test is to run against is missing
         if (teststore::postgres() && !PostgresCluster::shared(&why))
             QSKIP(qPrintable(why));
         m_f = std::make_unique<DataFixture>();
@@ -212,15 +205,9 @@ private slots:
         m_config.port = 0;
         m_config.password = Password;
     }
-    void cleanup()
-    {
-        m_server.reset();
-        m_f.reset();
-    }
 
-    // A wrong password, a request in its place, or silence ends the connection. Passwords
-    // from one address wait out pauses doubling from 0.2 s, the right one too; another
-    // address is not held up. Calls reach every client that is in, each as a read of its own.
+    // A wrong password, a request instead, or silence ends the connection; an address's passwords
+    // (the right one too) wait out pauses doubling from 0.2 s, others' not. Calls reach all in.
     void passwordGateAndCalls()
     {
         QVERIFY(m_f->contacts.insert({0, "Lee, Ann", "555-1000", "555-3000", "ann@x", {}, {}}));
@@ -257,11 +244,9 @@ private slots:
         QCOMPARE(stranger.reads, QList<QByteArray>{Greeting});
     }
 
-    // 0.25 s after the first wrong password, doubling up to 4 s; connections without a
-    // password add nothing. A right one, or a quiet minute, and the address starts afresh.
-    // Other addresses are not held up. Up to 1,024 addresses have an entry of their own; the
-    // rest share one, and with it their pause, and are logged as one; all are forgotten
-    // after a quiet minute.
+    // 0.25 s after the first wrong password, doubling up to 4 s; connections without one add
+    // nothing. A right one or a quiet minute starts the address afresh; others are not held up.
+    // 1,024 addresses have an entry of their own, the rest share one: its pause, its log line.
     void loginGuard()
     {
         LoginGuard guard({});
@@ -295,9 +280,8 @@ private slots:
         QVERIFY(full.isEmpty());
     }
 
-    // Of two connections owing the password the older gives way to a newcomer; a client
-    // leaving the probes unanswered is dropped. Of three clients let in, a fourth is turned
-    // away before the greeting, or after its password when others filled the server first.
+    // Of two owing the password the older gives way to a newcomer; a client not answering probes
+    // is dropped. With 3 in, a 4th is turned away before the greeting, or after its password.
     void connectionLimits()
     {
         m_config.setPingInterval(100);
@@ -330,11 +314,10 @@ private slots:
         QVERIFY(m_server->authenticatedCount() == 3 && !in.front()->gone());
     }
 
-    // An address holds its share of the places of connections owing the password: its
-    // newcomer pushes out its own longest waiting; with all places taken, the address holding
-    // the most gives way (the longest waiting among equals). An address connects a burst at
-    // once, then at its rate; the rates of the addresses heard from last are kept. An IPv6
-    // network is one address by its /64, to the guard too.
+    // Of the places for connections owing the password an address holds its share: a newcomer
+    // pushes out its own longest waiting; when all are taken, the address holding the most gives
+    // way (its longest waiting). An address connects a burst, then at its rate (kept for those
+    // heard from last). An IPv6 network is one address by its /64, to the guard too.
     void waitingRoom()
     {
         WaitingRoom room({3, 2, 3, 2, 2}, 5); // at least 3 places, 2 an address; 2 addresses kept
@@ -365,14 +348,12 @@ private slots:
         QCOMPARE(guard.pauseMs(sameNet, 1000), 250);
     }
 
-    // Without a password, a connection whose first message is a browser's request (its body
-    // "CNTAC:SAVE;..." in the same write or the next), the HTTP/2 preface or a TLS handshake
-    // is closed having saved nothing, logged once; one that sends a request or a stale password
-    // first is served. A stored name with a line end, an escape sequence and a change of writing
-    // direction goes to clients as it is, and escaped to the log (at start too, as the one name
-    // beginning with "None") and to the terminal of ring, where it forges no line. 4 clients
-    // read a 15 MB list and 4 never do, though they answer probes blindly: those are dropped
-    // after three probe intervals, and the program's memory stays bounded.
+    // Before the password, a browser's request (its body "CNTAC:SAVE;..." in the same write or
+    // the next), the HTTP/2 preface, a TLS handshake or an overlong first message is closed having
+    // saved nothing, logged once; a request or a stale password first is served. A name with a
+    // line end, an escape and a direction change goes to clients as it is, escaped to the log (at
+    // start too, as the one name beginning "None") and to ring's terminal. Of 8 clients asking for
+    // a 15 MB list, the 4 that never read (only answer probes) are dropped; memory stays bounded.
     void programTurnsAwayBrowsersAndEscapesNames()
     {
         const QString name = "None\nClient 10.9.9.9:1 authenticated.\x1b[2J\u202e";
@@ -437,12 +418,11 @@ private slots:
         const QString shown = "None\\x0aClient 10.9.9.9:1 authenticated.\\x1b[2J\\u202e";
         QVERIFY(log.count("not a Quillora message") == 1 && log.count("cannot be shown") == 1 &&
                 log.contains("Contact 1 \"" + shown + "\" cannot be shown"));
-        for (const QString& printed : {rung, log}) {
+        for (const QString& printed : {rung, log})
             QVERIFY2(printed.contains(shown + " (contact 1)") &&
                          !printed.contains("\nClient 10.9") && !printed.contains('\x1b') &&
                          !printed.contains(u'\u202e'),
                      qPrintable(printed));
-        }
     }
 
     // A message of 64 KiB is taken, one byte more dropped; garbage and cut messages get an
@@ -473,12 +453,11 @@ private slots:
         QVERIFY(m_f->contacts.lookup("555-7777")->name.size() == 1000 && !client->gone());
     }
 
-    // Lists hold 100,000 records at most, each once and in order across slices. They, and a
-    // search with the index still to be read, are built a slice per turn of the event loop:
-    // meanwhile calls and small replies go out, and the result is the reply built at once.
-    // While more than the budget waits for all clients (here for one that does not read), big
-    // replies wait and small ones go; a 17th waiting request drops the client that does not
-    // read, and the reply that waited follows.
+    // Lists hold 100,000 records at most, each once and in order. They, and a search with the
+    // index still to be read, are built a slice per event-loop turn, calls and small replies going
+    // out meanwhile, and come out as if built at once. While more than the budget waits to be sent
+    // (here to a client that does not read), big replies wait and small ones go; a 17th waiting
+    // request drops that client, and the reply that waited follows.
     void bigRepliesASliceAtATimeWithinABudget()
     {
         const int max = requests::MaxCount, n = max + 1;
@@ -496,11 +475,10 @@ private slots:
         const QStringList contacts = protocol::statsFields(all),
                           calls = protocol::statsFields(last);
         QVERIFY(calls.size() == 3 * max && protocol::statsFields(unknown) == calls);
-        for (int i = 0; i < max; ++i) { // contacts by ID, calls the newest first
+        for (int i = 0; i < max; ++i) // contacts by ID, calls the newest first
             if (contacts[9 * i] != QString::number(i + 1) ||
                 calls[3 * i + 2] != "555-" + QString::number(n - i))
                 QFAIL(qPrintable(QStringLiteral("out of order at %1").arg(i)));
-        }
         const QByteArray search = protocol::encode(m_f->ask("CNTAC:SEAR;ALLF;"));
         const QByteArray list = protocol::encode(all);
         m_f->db.searchIndex().clear(); // as a server that has just started
@@ -578,12 +556,11 @@ private slots:
         }
     }
 
-    // The program's password, from a file its configuration names or from the environment,
-    // shows nowhere; the limits on contacts and on saves a minute it names hold. Killed with a
-    // client in (its port in TIME_WAIT, its control socket left behind) it starts again on
-    // that port, with its data, and rings through that socket. One address opening silent
-    // connections as fast as it can keeps no other address's client out: each logs in within
-    // 2 s, and the flood is logged once.
+    // The password, from a file the configuration names or from the environment, shows nowhere;
+    // the configured limits on contacts and saves a minute hold. Killed with a client in (port in
+    // TIME_WAIT, control socket left behind) it starts again on that port with its data and rings
+    // through that socket. One address opening silent connections as fast as it can keeps no other
+    // address's client out (each logs in within 2 s), and the flood is logged once.
     void programKeepsItsPasswordPortAndData()
     {
         const QString control = m_f->dir.filePath("control");
@@ -655,11 +632,10 @@ private slots:
         QVERIFY(ran({"ring", "--control", control, "555"}, 1, "no Quillora server"));
     }
 
-    // Programs on one database. Held together at the first table of an empty one (by a
-    // transaction that creates it too) they all start once it is undone. Two, its password
-    // from the environment and from a file: a call rung on A reaches the clients of both,
-    // once. While the database is away calls still go out; once it is back, A and B store
-    // calls again and hear each other's.
+    // Programs on one database. Held at the first table of an empty one (by a transaction that
+    // creates it too) they all start once it is undone. Two, its password from the environment and
+    // from a file: a call rung on A reaches the clients of both, once. While the database is away
+    // calls still go out; once it is back, A and B store calls again and hear each other's.
     void programsShareADatabase()
     {
         if (!teststore::postgres())
@@ -740,17 +716,15 @@ private slots:
         QVERIFY(!log.contains(DbPassword));
     }
 
-    // TLS on a port of its own, the protocol unchanged inside; the plain port beside it for
-    // this machine only, or none. A connection that never starts its handshake owes the
-    // password like any other, and is closed at that time limit having heard nothing.
+    // TLS on its own port, the protocol unchanged inside; beside it plain for this machine only, or
+    // none. A connection never starting its handshake is closed, unheard, at the password limit.
     void tlsBesideThePlainPort()
     {
         tlsidentity::Identity identity;
         QString error;
         const QString cert = m_f->dir.filePath("s.crt"), key = m_f->dir.filePath("s.key");
-        QVERIFY2(tlsidentity::create(cert, key, "quillora.test", &error) &&
-                     tlsidentity::load(cert, key, &identity, &error),
-                 qPrintable(error));
+        QVERIFY(tlsidentity::create(cert, key, "quillora.test", &error) &&
+                tlsidentity::load(cert, key, &identity, &error));
         m_config.tlsCertificate = identity.certificate;
         m_config.tlsKey = identity.key;
         m_config.tlsPort = 0;
