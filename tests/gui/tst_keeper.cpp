@@ -130,8 +130,7 @@ private slots:
         ConnectionKeeper::times().delayScale = 5;
         QVERIFY(settled() && lost());
         QTest::mouseClick(main->cmdConnect[1], Qt::LeftButton);
-        QCOMPARE(logMessages().first(), QString("Reconnecting cancelled."));
-        QCOMPARE(logMessages().count("Reconnecting cancelled."), 1);
+        QCOMPARE(logMessages().lastIndexOf("Reconnecting cancelled."), 0); // once, the newest
         QCOMPARE(status(), QString("Not connected|"));
 
         testsupport::LoopbackServer other;
@@ -216,8 +215,7 @@ private slots:
         const QString now = nextSecond();
         QVERIFY(lostAndBack(2));
         server->send(("CALL_:" + now + ",555-0333,Live").toUtf8());
-        QVERIFY(server->waitForReceived(14));
-        QCOMPARE(server->received(), QByteArray("STATS:LAST;200"));
+        QVERIFY(server->waitForReceived(14) && server->received() == "STATS:LAST;200");
         server->send(("STATS:LAST;4#03Live," + now + ",555-0333,Clara O'Brien," + now +
                       ",555-1319,Unknown," + now + ",555-0000,Ann,2020-01-01 10:00:00,555-1")
                          .toUtf8());
@@ -229,8 +227,7 @@ private slots:
 
         testsupport::restartResidentPeak();
         const qint64 before = testsupport::residentMiB();
-        QVERIFY(lostAndBack(3));
-        QVERIFY(server->waitForReceived(14));
+        QVERIFY(lostAndBack(3) && server->waitForReceived(14));
         // Empty fields, nearly as much as a message holds: split whole, some 400 MiB.
         const QByteArray huge = "STATS:LAST;200#03" + QByteArray(16 * 1024 * 1024 - 64, ',');
         server->send(huge);

@@ -106,12 +106,7 @@ private slots:
         QCOMPARE(logMessages()[1],
                  QString("Error: 1 Description: The connection was reset by the server."));
         QCOMPARE(testkit::openDescriptors(), descriptors);
-    }
-
-    // The log keeps its newest lines, so many and so many characters (a longer one alone).
-    void theLogIsBounded()
-    {
-        FrmMain* main = frmMain();
+        // The log keeps its newest lines, so many and so many characters (a longer one alone).
         for (int i = 1; i <= FrmMain::MaxLogLines + 10; ++i)
             main->txtOut(QString::number(i));
         const QStringList lines = logMessages();

@@ -196,9 +196,8 @@ private slots:
         QProcessEnvironment env;
         for (const QString& pair : row.section('|', 0, 0).split(' ', Qt::SkipEmptyParts))
             env.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        const QStringList args =
-            ("client " + row.section('|', 1, 1)).split(' ', Qt::SkipEmptyParts);
-        const PlatformChoice choice = choosePlatform(env, args);
+        const PlatformChoice choice = choosePlatform(
+            env, ("client " + row.section('|', 1, 1)).split(' ', Qt::SkipEmptyParts));
         QCOMPARE((choice.platform + (choice.nativeWayland ? " log" : "")).trimmed(),
                  row.section('|', 2).trimmed());
     }

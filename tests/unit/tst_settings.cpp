@@ -63,20 +63,16 @@ private slots:
         };
         line("semicolon", "abc;def", "abc;def");
         line("blanks around", " \t spaced out \t", "spaced out");
-        line("quoted", " \"abc;def\" ", "abc;def");
-        line("escaped quote inside", "\"a\\\";b\"", "a\";b");
+        line("quoted, escaped quote inside", " \"a\\\";b\" ", "a\";b");
         line("quotes not enclosing", "\"a\"b\"", "\"a\"b\"");
         line("last quote escaped", "\"a\\\"", "\"a\"");
-        line("typed path", R"(C:\dir\Users)", R"(C:\dir\Users)");
-        line("escape-like path", R"(C:\new)", "C:\new");
+        line("typed path, escape-like", R"(C:\dir\Users\new)", "C:\\dir\\Users\new");
         line("no value", "@Invalid()", "");
         line("bytes", "@ByteArray(xy)", "xy");
-        QTest::newRow("other section first")
-            << QByteArray("[Other]\nK=1\n[Settings]\nK=2\n") << "2";
         QTest::newRow("comments") << QByteArray("[Settings]\n;K=1\n  # K=2\n") << QString();
         QTest::newRow("blanks around key") << QByteArray("[ Settings ]\n  K = 7 \n") << "7";
-        QTest::newRow("last one counts")
-            << QByteArray("[Settings]\nK=1\n[Other]\n[Settings]\nK=2\n") << "2";
+        QTest::newRow("other section, last one counts")
+            << QByteArray("[Other]\nK=0\n[Settings]\nK=1\n[Other]\n[Settings]\nK=2\n") << "2";
         QTest::newRow("CR LF and BOM") << QByteArray("\xEF\xBB\xBF[Settings]\r\nK=1\r\n") << "1";
         QTest::newRow("lone CR") << QByteArray("[Settings]\rA=0\rK=1\r") << "1";
         QTest::newRow("unparseable lines")
