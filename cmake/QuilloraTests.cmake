@@ -18,7 +18,7 @@ function(quillora_add_test_folder kind)
     add_executable(${target} ${source})
     quillora_warnings(${target})
     if(kind STREQUAL "server")
-      target_link_libraries(${target} PRIVATE quillora-server-lib Qt6::Test)
+      target_link_libraries(${target} PRIVATE quillora-server-lib quillora-sims Qt6::Test)
       target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
       target_compile_definitions(${target} PRIVATE
         QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>")
@@ -29,7 +29,7 @@ function(quillora_add_test_folder kind)
       target_compile_definitions(${target} PRIVATE
         QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>")
       add_dependencies(${target} quillora-server)
-      target_link_libraries(${target} PRIVATE Qt6::Sql)
+      target_link_libraries(${target} PRIVATE Qt6::Sql quillora-sims)
     endif()
 
     set(home ${CMAKE_CURRENT_BINARY_DIR}/home/${target})

@@ -1,6 +1,7 @@
 // quillora-server: the reference caller-ID server (see serveroptions.h for its command line).
 
 #include "callsimulator.h"
+#include "callsources.h"
 #include "controlchannel.h"
 #include "database.h"
 #include "demodata.h"
@@ -12,9 +13,11 @@
 #include "tlsidentity.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QSysInfo>
 #include <QTextStream>
+#include <QTimer>
 #include <csignal>
 #include <cstring>
 #include <sys/socket.h>
@@ -149,6 +152,32 @@ int makeCertificate(const ServerOptions& options, QTextStream& out, QTextStream&
     return 0;
 }
 
+// Starts the sources, waits until each is up or has said why not (at most 15 s), prints
+// one line for each and exits: 0 when all are up, 1 otherwise.
+int checkSources(const QList<SourceSpec>& specs, QTextStream& out)
+{
+    CallSources sources(specs, [](const IncomingCall&) {});
+    QEventLoop loop;
+    QTimer::singleShot(15000, &loop, &QEventLoop::quit);
+    QObject::connect(&sources, &CallSources::changed, &loop, [&] {
+        if (sources.settled())
+            loop.quit();
+    });
+    sources.start();
+    if (!sources.settled())
+        loop.exec();
+    bool allUp = true;
+    for (const CallSources::State& state : sources.states()) {
+        out << state.name << ": "
+            << (state.up              ? QStringLiteral("up")
+                : state.why.isEmpty() ? QStringLiteral("no answer within 15 s")
+                                      : QStringLiteral("down: ") + state.why)
+            << Qt::endl;
+        allUp = allUp && state.up;
+    }
+    return allUp ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -185,5 +214,7 @@ int main(int argc, char* argv[])
     case ServerOptions::Mode::Serve:
         break;
     }
+    if (options.checkSources)
+        return checkSources(options.config.sources, out);
     return serve(options);
 }

@@ -11,8 +11,10 @@
 Server::Server(Database& db, const ServerConfig& config, QObject* parent)
     : QObject(parent), m_db(db), m_config(config), m_contacts(db), m_calls(db),
       m_control([this](const QString& number) { return describe(announceCall(number)); }),
-      m_guard(config.login), m_waiting(config.waiting, config.maxClients)
+      m_guard(config.login), m_waiting(config.waiting, config.maxClients),
+      m_sources(config.sources, [this](const IncomingCall& call) { announceCall(call); })
 {
+    m_contacts.setNumbering(&m_numbering);
     m_listener.setMaxPendingConnections(m_config.maxClients);
     // After a restart all clients come back within a second or so: the system holds as
     // many as may come (up to its own limit, net.core.somaxconn) until they are accepted,
@@ -118,6 +120,8 @@ bool Server::start(QString* error)
                              .arg(m_listener.serverAddress().toString(),
                                   QString::number(m_listener.serverPort())));
     serverlog::write(QStringLiteral("Control socket: %1").arg(m_control.fullName()));
+    // Each source logs when it is up, or why not.
+    m_sources.start();
     return true;
 }
 
@@ -313,13 +317,24 @@ void Server::onBacklogShrunk()
 
 Server::Announcement Server::announceCall(const QString& number, const QDateTime& at)
 {
+    IncomingCall call;
+    call.number = number;
+    call.at = at;
+    return announceCall(call);
+}
+
+Server::Announcement Server::announceCall(const IncomingCall& call)
+{
+    const QDateTime& at = call.at;
     Announcement result;
-    result.number = number.trimmed();
+    result.number = call.number.trimmed();
     result.caller = m_contacts.lookup(result.number);
+    result.lineName = call.name;
     // Logged and told to the other servers together: they hear of it only once it is stored.
     result.logged = m_db.transaction([&] {
         return m_calls.add(at, result.number,
-                           result.caller ? std::optional(result.caller->id) : std::nullopt) &&
+                           result.caller ? std::optional(result.caller->id) : std::nullopt,
+                           call.called) &&
                m_db.tellCallRung(at, result.number);
     });
     // While the database is away, once for the whole outage rather than for every call.
@@ -347,7 +362,13 @@ void Server::sendCall(const QDateTime& at, Announcement& result)
 {
     // Encoded once and shared by every client's queue; each client's writer paces its own
     // copy, so a slow one holds up no other.
-    const QByteArray message = protocol::encode(replies::call(at, result.number, result.caller));
+    // A caller no contact matched shows with the name the line gave, if any.
+    std::optional<Contact> shown = result.caller;
+    if (!shown && !result.lineName.isEmpty()) {
+        shown.emplace();
+        shown->name = result.lineName;
+    }
+    const QByteArray message = protocol::encode(replies::call(at, result.number, shown));
     for (ClientSession* session : std::as_const(m_sessions)) {
         if (session->isOpen() && session->isAuthenticated()) {
             session->sendEncoded(message);
@@ -365,7 +386,9 @@ QString describe(const Server::Announcement& a)
                        .arg(a.caller->name.isEmpty() ? QStringLiteral("no name")
                                                      : printable::escaped(a.caller->name),
                             QString::number(a.caller->id))
-                 : QStringLiteral("an unknown caller");
+        : a.lineName.isEmpty() ? QStringLiteral("an unknown caller")
+                               : QStringLiteral("an unknown caller the line calls %1")
+                                     .arg(printable::escaped(a.lineName));
     return QStringLiteral("Call from %1, %2, announced to %3 client%4%5%6.")
         .arg(printable::escaped(a.number), caller, QString::number(a.clients),
              a.clients == 1 ? QString() : QStringLiteral("s"),

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "calllog.h"
+#include "callsources.h"
 #include "clientsession.h"
 #include "contactstore.h"
 #include "controlchannel.h"
 #include "database.h"
+#include "numbering.h"
 #include "replyjob.h"
 #include "saverate.h"
 #include "serverconfig.h"
@@ -41,6 +43,7 @@ public:
     struct Announcement {
         QString number;
         std::optional<Contact> caller;
+        QString lineName;       // the name the line gave, shown where no contact matched
         int clients = 0;        // authenticated clients it was sent to
         bool logged = false;    // stored in the call log
         bool elsewhere = false; // rung on another server on the same database
@@ -50,6 +53,8 @@ public:
     // sends it to every authenticated client.
     Announcement announceCall(const QString& number,
                               const QDateTime& at = QDateTime::currentDateTime());
+    // The same for a call a source heard, with what its line told.
+    Announcement announceCall(const IncomingCall& call);
     // A call another server on the same database rang and logged: looked up here and sent
     // to this server's clients.
     Announcement announceCallFromElsewhere(const QString& number, const QDateTime& at);
@@ -71,6 +76,7 @@ public:
     }
 
     ContactStore& contacts() { return m_contacts; }
+    const CallSources& sources() const { return m_sources; }
     CallLog& calls() { return m_calls; }
 
 signals:
@@ -92,6 +98,7 @@ private:
     Database& m_db;
     ServerConfig m_config;
     SaveRate m_saves{m_config.maxSavesPerMinute}; // every client's in the last minute
+    Numbering m_numbering{m_config.country, m_config.areaCode};
     ContactStore m_contacts;
     CallLog m_calls;
     QTcpServer m_listener;
@@ -115,6 +122,7 @@ private:
     QTimer m_build;                // the next step, at the next turn
     bool m_waitingForRoom = false; // until some of what is queued has left
     quint64 m_unloggedOutage = 0;  // the database outage a lost call was last logged for
+    CallSources m_sources;
 };
 
 // The one line that tells what an announcement did, for the log and the ring command.

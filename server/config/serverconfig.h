@@ -2,6 +2,7 @@
 
 #include "loginguard.h"
 #include "replies.h"
+#include "sourcespec.h"
 #include "waitingroom.h"
 
 #include <QHostAddress>
@@ -62,6 +63,13 @@ struct ServerConfig {
     // Who may use the plain port: everyone, this machine only, or nobody (no plain port).
     enum class Plain { On, Loopback, Off };
     Plain plain = Plain::On;
+
+    // Where calls come from besides the ring command, and the site's numbering plan
+    // (a two-letter country and an area code), which makes numbers written in any usual
+    // way match.
+    QList<SourceSpec> sources;
+    QString country;
+    QString areaCode;
 
     LoginGuard::Limits login;      // pauses after wrong passwords
     int loginReportMs = 60 * 1000; // how often the log sums up those turned away

@@ -1,8 +1,10 @@
 #include "serveroptions.h"
 
 #include "configfile.h"
+#include "contact.h"
 #include "controlchannel.h"
 #include "database.h"
+#include "numbering.h"
 #include "passwordfile.h"
 #include "storelocation.h"
 #include "tlsidentity.h"
@@ -31,7 +33,18 @@ const QStringList FileKeys = {QStringLiteral("listen"),
                               QStringLiteral("tls-port"),
                               QStringLiteral("tls-cert"),
                               QStringLiteral("tls-key"),
-                              QStringLiteral("plain")};
+                              QStringLiteral("plain"),
+                              QStringLiteral("modem"),
+                              QStringLiteral("fritzbox"),
+                              QStringLiteral("ami"),
+                              QStringLiteral("ami-user"),
+                              QStringLiteral("ami-secret-file"),
+                              QStringLiteral("country"),
+                              QStringLiteral("area-code")};
+
+// The keys that may come any number of times, one source each.
+const QList<SourceSpec::Kind> SourceKinds = {SourceSpec::Kind::Modem, SourceSpec::Kind::Fritzbox,
+                                             SourceSpec::Kind::Ami};
 
 // The keys that are switches: true or false in the file, present or not on the command line.
 const QStringList SwitchKeys = {QStringLiteral("demo"), QStringLiteral("allow-no-password")};
@@ -82,6 +95,20 @@ QString valueProblem(const QString& option, const QString& value)
         return QStringLiteral("\"%1\" is not a number of saves from 1 to %2.")
             .arg(value)
             .arg(MostSavesPerMinute);
+    for (const SourceSpec::Kind kind : SourceKinds) {
+        SourceSpec spec;
+        QString problem;
+        if (option == sourcespec::key(kind) && !sourcespec::parse(kind, value, &spec, &problem))
+            return problem;
+    }
+    if (option == QLatin1String("country") && !Numbering::isCountry(value))
+        return QStringLiteral("\"%1\" is not a two-letter country code such as DE or US.")
+            .arg(value);
+    if (option == QLatin1String("area-code") &&
+        (value.isEmpty() || value.size() > 6 || digitsOnly(value) != value))
+        return QStringLiteral("\"%1\" is not an area code of 1 to 6 digits, without its "
+                              "leading 0.")
+            .arg(value);
     if (option == QLatin1String("plain") && value != QLatin1String("on") &&
         value != QLatin1String("loopback") && value != QLatin1String("off"))
         return QStringLiteral("\"%1\" is none of on, loopback and off.").arg(value);
@@ -179,6 +206,35 @@ void describeOptions(QCommandLineParser& parser)
          QStringLiteral("Who may use the plain port: on (everyone), loopback (this machine "
                         "only) or off (no plain port). Default: on, or loopback with TLS."),
          QStringLiteral("on|loopback|off")},
+        {QStringLiteral("modem"),
+         QStringLiteral("Hear calls on a caller-ID modem at DEVICE (may be given again)."),
+         QStringLiteral("DEVICE")},
+        {QStringLiteral("fritzbox"),
+         QStringLiteral("Hear calls from a FRITZ!Box call monitor at HOST[:1012] (may be "
+                        "given again)."),
+         QStringLiteral("HOST[:PORT]")},
+        {QStringLiteral("ami"),
+         QStringLiteral("Hear calls from an Asterisk manager interface at HOST[:5038], or "
+                        "with TLS at amis://HOST[:5039] (may be given again); needs --ami-user "
+                        "and --ami-secret-file."),
+         QStringLiteral("[amis://]HOST[:PORT]")},
+        {QStringLiteral("ami-user"), QStringLiteral("The manager interface's user name."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("ami-secret-file"),
+         QStringLiteral("Read the manager interface's secret from FILE, its only line, "
+                        "checked as --password-file is."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("country"),
+         QStringLiteral("The site's country (such as DE), so that a number written "
+                        "nationally or internationally finds the same contact."),
+         QStringLiteral("CC")},
+        {QStringLiteral("area-code"),
+         QStringLiteral("The site's area code without its leading 0 (such as 30), so that a "
+                        "local number finds a contact saved with its area code."),
+         QStringLiteral("DIGITS")},
+        {QStringLiteral("check-sources"),
+         QStringLiteral("Start the call sources, print which of them come up, and exit (0 "
+                        "when all do).")},
     });
     parser.addPositionalArgument(QStringLiteral("ring"),
                                  QStringLiteral("ring NUMBER: announce a call and exit."),
@@ -285,7 +341,7 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
     // command line.
     for (const char* name :
          {"listen", "port", "db", "ping-interval", "simulate-calls", "max-clients", "max-contacts",
-          "max-saves-per-minute", "tls-port", "plain"}) {
+          "max-saves-per-minute", "tls-port", "plain", "country", "area-code"}) {
         const QString option = QLatin1String(name);
         if (!parser.isSet(option) && parser.value(option).isEmpty())
             continue; // not given, and no default
@@ -306,6 +362,11 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
         static_cast<quint16>(parser.value(QStringLiteral("tls-port")).trimmed().toInt());
     options.databasePath = parser.value(QStringLiteral("db"));
     options.demo = parser.isSet(QStringLiteral("demo"));
+    options.checkSources = parser.isSet(QStringLiteral("check-sources"));
+    config.country = parser.value(QStringLiteral("country")).toUpper();
+    config.areaCode = parser.value(QStringLiteral("area-code"));
+    if (!config.areaCode.isEmpty() && config.country.isEmpty())
+        return fail(QStringLiteral("--area-code needs --country."));
     if (parser.isSet(QStringLiteral("simulate-calls")))
         options.simulateSeconds = parser.value(QStringLiteral("simulate-calls")).trimmed().toInt();
 
@@ -363,6 +424,37 @@ ServerOptions parseServerOptions(const QStringList& arguments, const QByteArray&
     if (config.plain == ServerConfig::Plain::Off && !config.tls())
         return fail(QStringLiteral("--plain off leaves no port open: give --tls-cert and "
                                    "--tls-key too."));
+
+    // The call sources: every one the file and the command line name, each key any number
+    // of times. A PBX's secret is read like a password file.
+    const QString amiUser = parser.value(QStringLiteral("ami-user"));
+    const QString amiSecretFile = parser.value(QStringLiteral("ami-secret-file"));
+    QString amiSecret;
+    for (const SourceSpec::Kind kind : SourceKinds) {
+        const QString key = sourcespec::key(kind);
+        for (const QString& value : parser.values(key)) {
+            SourceSpec spec;
+            QString problem;
+            if (!sourcespec::parse(kind, value, &spec, &problem))
+                return fail(QStringLiteral("--%1: %2").arg(key, problem));
+            if (kind == SourceSpec::Kind::Ami) {
+                if (amiUser.isEmpty() || amiSecretFile.isEmpty())
+                    return fail(QStringLiteral("--ami needs --ami-user and --ami-secret-file."));
+                if (amiSecret.isEmpty()) {
+                    QString error;
+                    amiSecret = passwordfile::read(amiSecretFile, &error);
+                    if (!error.isEmpty())
+                        return failOnFile(QStringLiteral("--ami-secret-file: ") + error);
+                }
+                spec.user = amiUser;
+                spec.secret = amiSecret;
+            }
+            config.sources << spec;
+        }
+    }
+    if (options.checkSources && config.sources.isEmpty())
+        return fail(QStringLiteral("--check-sources: no call source is configured (modem, "
+                                   "fritzbox or ami)."));
 
     // The database password, for PostgreSQL only, one way only.
     const bool postgres = StoreLocation::isPostgreSqlUrl(options.databasePath);

@@ -30,6 +30,7 @@ struct ServerOptions {
     bool demo = false;
     int simulateSeconds = 0; // 0: no simulated calls
     QString ringNumber;
+    bool checkSources = false; // start the call sources, tell which come up, and exit
     QString tlsCertFile; // tls-init: the files to make
     QString tlsKeyFile;
 

@@ -4,14 +4,15 @@
 
 #include <QVariant>
 
-bool CallLog::add(const QDateTime& at, const QString& number, std::optional<qint64> contactId)
+bool CallLog::add(const QDateTime& at, const QString& number, std::optional<qint64> contactId,
+                  const QString& called)
 {
-    QSqlQuery& query = m_db.statement(
-        QStringLiteral("INSERT INTO calls (at, number, digits, contact_id) VALUES (?, ?, ?, ?)"));
+    QSqlQuery& query = m_db.statement(QStringLiteral(
+        "INSERT INTO calls (at, number, digits, contact_id, called) VALUES (?, ?, ?, ?, ?)"));
     const QVariant contact =
         contactId ? QVariant(*contactId) : QVariant(QMetaType(QMetaType::LongLong));
     return m_db.exec(query, {at.toMSecsSinceEpoch(), Database::text(number),
-                             Database::text(digitsOnly(number)), contact});
+                             Database::text(digitsOnly(number)), contact, Database::text(called)});
 }
 
 bool CallLog::readNewest(QList<replies::CallRow>& rows, int count, bool unknownOnly,

@@ -13,7 +13,9 @@ class CallLog final {
 public:
     explicit CallLog(Database& db) : m_db(db) {}
 
-    bool add(const QDateTime& at, const QString& number, std::optional<qint64> contactId);
+    // `called`: which of the site's numbers was called, where the line said.
+    bool add(const QDateTime& at, const QString& number, std::optional<qint64> contactId,
+             const QString& called = QString());
 
     // The newest calls first, with the caller's current name ("Unknown" for a number no
     // contact matched); only the unknown ones when unknownOnly is set. Given a call of such

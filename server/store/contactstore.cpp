@@ -168,6 +168,34 @@ std::optional<qint64> ContactStore::lookupBy(const QString& sql, const QString& 
     return id;
 }
 
+std::optional<qint64> ContactStore::lookupInternational(const QString& international)
+{
+    // Stored numbers written any usual way share their digits with one of these forms;
+    // their own international form tells which of them are the caller's.
+    const QStringList forms = m_numbering->writtenDigits(international);
+    if (forms.isEmpty())
+        return std::nullopt;
+    QStringList marks;
+    QVariantList values;
+    for (const QString& form : forms) {
+        marks << QStringLiteral("?");
+        values << Database::text(form);
+    }
+    QSqlQuery& query = m_db.statement(
+        QStringLiteral("SELECT contact_id, number FROM contact_numbers WHERE digits IN (%1)"
+                       " ORDER BY contact_id LIMIT 64")
+            .arg(marks.join(QLatin1Char(','))));
+    if (!m_db.exec(query, values))
+        return std::nullopt;
+    std::optional<qint64> id;
+    while (!id && query.next()) {
+        if (m_numbering->international(query.value(1).toString()) == international)
+            id = query.value(0).toLongLong();
+    }
+    query.finish();
+    return id;
+}
+
 std::optional<Contact> ContactStore::lookup(const QString& number)
 {
     const QString exact = number.trimmed();
@@ -177,6 +205,10 @@ std::optional<Contact> ContactStore::lookup(const QString& number)
         lookupBy(QStringLiteral("SELECT contact_id FROM contact_numbers WHERE number = ?"
                                 " ORDER BY contact_id LIMIT 1"),
                  exact);
+    const QString international =
+        id || !m_numbering ? QString() : m_numbering->international(exact);
+    if (!international.isEmpty())
+        id = lookupInternational(international);
     const QString digits = digitsOnly(exact);
     if (!id && !digits.isEmpty()) {
         id = lookupBy(QStringLiteral("SELECT contact_id FROM contact_numbers"

@@ -2,6 +2,7 @@
 
 #include "contact.h"
 #include "database.h"
+#include "numbering.h"
 #include "requests.h"
 
 #include <QList>
@@ -37,8 +38,11 @@ public:
     QList<Contact> withNoMatchNames();
 
     // The contact a calling number belongs to: a phone field equal to the number first,
-    // then one with the same digits. The lowest ID wins when several match.
+    // then one that is the same number however written (with a site numbering), then one
+    // with the same digits. The lowest ID wins when several match.
     std::optional<Contact> lookup(const QString& number);
+    // The site's numbering plan, for the lookup; it must outlive the store.
+    void setNumbering(const Numbering* numbering) { m_numbering = numbering; }
 
     qint64 count();
     // The number of contacts as the database keeps it (see schema.cpp), read rather than
@@ -60,6 +64,7 @@ private:
     // Keeps the search index in step with a written contact.
     void index(const Contact& contact);
     std::optional<qint64> lookupBy(const QString& sql, const QString& value);
+    std::optional<qint64> lookupInternational(const QString& international);
     // Every contact that meets the SQL condition (empty: all), in ID order, until the
     // visitor returns false.
     bool forEachWhere(const QString& condition, const QVariantList& values,
@@ -67,4 +72,5 @@ private:
                       const QString& limit = QString());
 
     Database& m_db;
+    const Numbering* m_numbering = nullptr;
 };

@@ -95,9 +95,12 @@ bool Database::openSqlite()
     }
     // In WAL mode NORMAL keeps every committed transaction when the process is killed;
     // only a power loss could cost the last ones, never the file's integrity.
+    QString version;
     return pragma(QStringLiteral("PRAGMA synchronous = NORMAL")) &&
            pragma(QStringLiteral("PRAGMA foreign_keys = ON")) &&
-           pragma(QStringLiteral("PRAGMA cache_size = -65536")) && createSchema(schema::sqlite());
+           pragma(QStringLiteral("PRAGMA cache_size = -65536")) &&
+           pragma(QStringLiteral("PRAGMA user_version"), &version) &&
+           createSchema(schema::sqlite(version.toInt()));
 }
 
 bool Database::openPostgreSql(const QString& password)

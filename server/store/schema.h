@@ -7,10 +7,12 @@
 // stored and as digits only, for looking up calls.
 namespace schema {
 
-inline constexpr int Version = 1;
+// 2: the call log keeps which of the site's numbers was called.
+inline constexpr int Version = 2;
 
-// Statements that create what is missing, to run in one transaction.
-QStringList sqlite();
+// Statements that create what is missing, to run in one transaction, for a file of the
+// version given (0: a new one).
+QStringList sqlite(int version);
 // The same for PostgreSQL, serialised by an advisory lock so that servers starting
 // together on an empty database do not trip over each other.
 QStringList postgresql();

@@ -3,7 +3,9 @@
 // survived with memory bounded; last TLS, and the servers it keeps the password from.
 
 #include "contacts/frmcontacts.h"
+#include "fakeami.h"
 #include "faultproxy.h"
+#include "modemsim.h"
 #include "popup/frmquillora.h"
 #include "serverdb.h"
 #include "session/deadpeer.h"
@@ -83,6 +85,11 @@ bool grewLessThan(qint64 before, qint64 boundMiB, Resident which = Resident::Now
     return grown < boundMiB || !MemoryFiguresHold;
 }
 
+QString monitorAt(quint16 port)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
 } // namespace
 
 class TestClientServer final : public QObject {
@@ -112,9 +119,15 @@ class TestClientServer final : public QObject {
     // Rings the number through the server; the details on the pop-up once it shows the call.
     QStringList ring(const QString& number)
     {
+        return m_server->ring(number) == 0 ? popUpFor(number) : QStringList();
+    }
+
+    // The details on the pop-up once it shows a call from the number.
+    static QStringList popUpFor(const QString& number)
+    {
         QStringList details;
         const auto popUp = [] { return forms::loadedOrNull<FrmQuillora>(); };
-        if (m_server->ring(number) == 0 && QTest::qWaitFor([&] {
+        if (QTest::qWaitFor([&] {
                 return popUp() && popUp()->isVisible() &&
                        popUp()->lblNumberCalling->text() == number;
             })) {
@@ -332,6 +345,60 @@ private slots:
                                        "the server does not read."));
         QVERIFY2(sent < 2000, qPrintable(QString("%1 probes of 32 KiB sent").arg(sent)));
         QVERIFY(grewLessThan(before, 64));
+    }
+
+    // Calls heard on each kind of line pop up with the contact's name, or the line's where no
+    // contact has the number, and the called number is logged; a monitor that drops is
+    // connected to again. --check-sources tells which sources are up.
+    void callsFromPhoneLines()
+    {
+        ModemSim modem;
+        FakeMonitor monitor;
+        FakeAmi pbx("quillora", "pbx secret");
+        QTemporaryDir dir;
+        const QString secret = dir.filePath("secret"), fritzbox = monitorAt(monitor.port());
+        QFile file(secret);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("pbx secret\n") && file.flush() &&
+                file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(startServer({"--demo", "--modem", modem.devicePath(), "--fritzbox", fritzbox,
+                             "--ami", monitorAt(pbx.port()), "--ami-user=quillora",
+                             "--ami-secret-file", secret}));
+        QVERIFY(connectClient());
+        QTRY_COMPARE(m_server->log().count(QRegularExpression("Call source .* up\\.")), 3);
+        const auto named = [](const QString& digits) {
+            return dbRows("SELECT name FROM contacts, contact_numbers WHERE id = contact_id"
+                          " AND digits = '" +
+                          digits + "'")
+                .value(0);
+        };
+        modem.playCall("NMBR = 5551017\r\n");
+        QCOMPARE(popUpFor("5551017").value(0), named("5551017"));
+        monitor.send("08.12.26 10:00:00;RING;0;555-1168;030 999;SIP0;\n");
+        QCOMPARE(popUpFor("555-1168").value(0), named("5551168"));
+        QCOMPARE(dbRows("SELECT called FROM calls ORDER BY id DESC LIMIT 1"), {"030 999"});
+        pbx.sendEvent({"Event: Newchannel", "Uniqueid: 1.1", "Linkedid: 1.1",
+                       "CallerIDNum: 5551319", "CallerIDName: Front desk"});
+        QCOMPARE(popUpFor("5551319").value(0), named("5551319"));
+        pbx.sendEvent({"Event: Newstate", "Uniqueid: 2.2", "Linkedid: 2.1",
+                       "ChannelStateDesc: Ringing", "ConnectedLineNum: 5559999",
+                       "ConnectedLineName: ACME WIDGETS"});
+        QCOMPARE(popUpFor("5559999"), QStringList({"ACME WIDGETS", "", "", "", "", ""}));
+
+        monitor.dropAll();
+        const QString source = "Call source fritzbox " + fritzbox;
+        QTRY_VERIFY(m_server->log().contains(source + " lost: ") &&
+                    m_server->log().contains(source + " back."));
+        monitor.send("08.12.26 10:01:00;RING;1;5559012;030 999;SIP0;\n");
+        QCOMPARE(popUpFor("5559012").size(), 6);
+
+        QProcess check;
+        check.start(QUILLORA_SERVER_BIN, {"--check-sources", "--fritzbox", fritzbox, "--modem",
+                                          dir.filePath("no-modem")});
+        QVERIFY(check.waitForFinished(20000) && check.exitCode() == 1);
+        const QString told = check.readAllStandardOutput();
+        QVERIFY2(told.contains("fritzbox " + fritzbox + ": up\n") &&
+                     told.contains("modem " + dir.filePath("no-modem") + ": down: "),
+                 qPrintable(told));
     }
 
     // Over TLS the link shows neither the password nor calls and names. A key is trusted on

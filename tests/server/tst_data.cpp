@@ -6,6 +6,10 @@
 #include <QSqlQuery>
 
 const QDateTime T0(QDate(2024, 5, 1), QTime(9, 0));
+// One Berlin number written four ways, then others.
+const QStringList NumberForms{"030 1234567", "+49 30 1234567", "004930 1234567",
+                              "1234567",     "+49 30 7654321", "12",
+                              "Private"};
 
 class TestData final : public QObject {
     Q_OBJECT
@@ -266,6 +270,47 @@ private slots:
         QVERIFY(!teststore::postgres() ||
                 (!tls.open(m_f->db.path() + "?sslmode=require&sslrootcert=%2Fit's") &&
                  tls.errorText().contains("server does not support SSL")));
+    }
+
+    // With the site's numbering, a caller written nationally, internationally or locally finds
+    // the contact saved any of those ways; another number, a short one and a withheld one find
+    // none. Without it, only the same digits match.
+    void numbersHoweverWritten_data()
+    {
+        QTest::addColumn<int>("form");
+        for (int form = 0; form < 4; ++form)
+            QTest::newRow(qPrintable(NumberForms[form])) << form;
+    }
+    void numbersHoweverWritten()
+    {
+        QFETCH(int, form);
+        const qint64 id =
+            m_f->contacts.insert(Contact{0, "B", {}, NumberForms[form], {}, {}, {}}).value_or(0);
+        const Numbering berlin("de", "30");
+        QStringList found, expected;
+        for (const Numbering* numbering : {&berlin, static_cast<const Numbering*>(nullptr)}) {
+            m_f->contacts.setNumbering(numbering);
+            for (const QString& caller : NumberForms) {
+                found << QString::number(m_f->contacts.lookup(caller).value_or(Contact{}).id);
+                const bool same = numbering ? NumberForms.indexOf(caller) < 4
+                                            : NumberForms.indexOf(caller) == form;
+                expected << QString::number(same ? id : 0);
+            }
+        }
+        QCOMPARE(found, expected);
+    }
+
+    // A log kept before calls had the number they were made to gains it at the next start.
+    void olderLogUpgraded()
+    {
+        QVERIFY(m_f->db.execute("ALTER TABLE calls DROP COLUMN called") &&
+                (teststore::postgres() || m_f->db.execute("PRAGMA user_version = 1")));
+        Database reopened;
+        QVERIFY(reopened.open(m_f->db.path()));
+        QVERIFY(CallLog(reopened).add(T0, "030 1", {}, "030 2"));
+        QSqlQuery& query = reopened.statement("SELECT called FROM calls WHERE number = '030 1'");
+        QVERIFY(reopened.exec(query) && query.next() && query.value(0) == "030 2");
+        query.finish();
     }
 
     // A client may save again once the save that filled its minute is a minute old; another

@@ -16,6 +16,17 @@ namespace {
 
 const QByteArray Password = "Quill pass 77";
 
+QString sources(const ServerOptions& o)
+{
+    QString text = " sources=";
+    for (const SourceSpec& s : o.config.sources)
+        text += QString("%1:%2%3:%4%5%6 ")
+                    .arg(sourcespec::key(s.kind), s.device, s.host, QString::number(s.port),
+                         s.tls ? ":tls:" : ":", s.user + '/' + s.secret);
+    return text + "site=" + o.config.country + '/' + o.config.areaCode +
+           " check=" + QString::number(o.checkSources);
+}
+
 // What the options come to, on one line that the rows look into (the database as read).
 QString describe(const ServerOptions& o)
 {
@@ -34,7 +45,7 @@ QString describe(const ServerOptions& o)
            '/' + n(c.silenceLimitMs) + " clients=" + n(c.maxClients) + " control=" + c.controlName +
            " simulate=" + n(o.simulateSeconds) + " demo=" + n(o.demo) + " ring=" + o.ringNumber +
            " tls=" + n(c.tls()) + ':' + n(c.tlsPort) + " plain=" + n(int(c.plain)) +
-           " contacts=" + n(c.maxContacts) + '/' + n(c.maxSavesPerMinute);
+           " contacts=" + n(c.maxContacts) + '/' + n(c.maxSavesPerMinute) + sources(o);
 }
 
 } // namespace
@@ -74,6 +85,9 @@ private slots:
         QVERIFY(
             !tlsidentity::create(m_dir.filePath("a.crt"), m_dir.filePath("c.key"), "x", &error));
         QVERIFY2(error.contains("a.crt exists already"), qPrintable(error));
+        write("sources.conf", "modem = /dev/ttyACM0\nfritzbox = fritz.box\nami = amis://[::1]\n"
+                              "ami-user = q\ncountry = de\narea-code = 30\nami-secret-file = " +
+                                  good);
         write("tls.conf", "tls-cert = " + m_dir.filePath("a.crt").toUtf8() +
                               "\ntls-key = " + m_dir.filePath("a.key").toUtf8() + "\n");
     }
@@ -181,6 +195,27 @@ private slots:
         row("tls, not a certificate", {"--tls-cert", "~a.key", "--tls-key", "~a.key"},
             "error: the certificate file ~a.key holds no PEM certificate.");
         row("tls-init, no files", {"tls-init"}, "error: tls-init: give the files to make");
+
+        // Call sources, each key any number of times in the file and on the command line.
+        row("sources",
+            {"--config", "~sources.conf", "--fritzbox", "10.0.0.1:2000", "--check-sources"},
+            "sources=modem:/dev/ttyACM0:0:/ fritzbox:fritz.box:1012:/ fritzbox:10.0.0.1:2000:/ "
+            "ami:::1:5039:tls:q/" +
+                Password + " site=DE/30 check=1");
+        row("ami on port 5038", {"--ami", "ami://pbx", "--ami-user=u", "--ami-secret-file=~good"},
+            "ami:pbx:5038:u/");
+        const QString host = "\" is not HOST or HOST:PORT";
+        for (const QStringList& wrong :
+             {QStringList{"--modem", "ttyACM0", "error: --modem: \"ttyACM0\" is not the path"},
+              {"--fritzbox", "fritz.box:0", "error: --fritzbox: \"fritz.box:0" + host},
+              {"--fritzbox", "fritz.box/x", host},
+              {"--ami", "pbx", "error: --ami needs --ami-user and --ami-secret-file."},
+              {"--country", "XX", "error: --country: \"XX\" is not a two-letter country"},
+              {"--area-code", "03x", "error: --area-code: \"03x\" is not an area code"},
+              {"--area-code", "30", "error: --area-code needs --country."},
+              {"--check-sources", "", "error: --check-sources: no call source is configured"}})
+            row(qPrintable(wrong[0] + ' ' + wrong[1]), wrong.mid(0, wrong[1].isEmpty() ? 1 : 2),
+                wrong[2]);
 
         row("port", {"--port", "x"}, "error: --port: \"x\" is not a port from 0 to 65535.");
         row("ping-interval, a day", {"--ping-interval=86400"}, "ping=86400000/259200000 ");

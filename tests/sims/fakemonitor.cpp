@@ -1,0 +1,62 @@
+#include "fakemonitor.h"
+
+#include <QTcpSocket>
+#include <algorithm>
+#include <memory>
+
+FakeMonitor::FakeMonitor(QObject* parent) : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            m_clients.append(socket);
+            ++m_connections;
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                m_clients.removeOne(socket);
+                socket->deleteLater();
+            });
+            connect(socket, &QTcpSocket::readyRead, this,
+                    [this, socket] { heard(socket, socket->readAll()); });
+            greet(socket);
+            emit clientCame();
+        }
+    });
+    if (!m_server.listen(QHostAddress::LocalHost))
+        qFatal("fake peer: cannot listen: %s", qPrintable(m_server.errorString()));
+}
+
+FakeMonitor::~FakeMonitor()
+{
+    // The server deletes its clients after this object's members are gone.
+    for (QTcpSocket* socket : std::as_const(m_clients))
+        socket->disconnect(this);
+}
+
+void FakeMonitor::send(const QByteArray& bytes)
+{
+    for (QTcpSocket* socket : std::as_const(m_clients))
+        socket->write(bytes);
+}
+
+void FakeMonitor::dropAll()
+{
+    const QList<QTcpSocket*> clients = m_clients; // disconnected() takes each off the list
+    for (QTcpSocket* socket : clients)
+        socket->abort();
+}
+
+void FakeMonitor::flood(qint64 bytes)
+{
+    static constexpr qint64 Chunk = 64 * 1024;
+    for (QTcpSocket* socket : std::as_const(m_clients)) {
+        auto left = std::make_shared<qint64>(bytes);
+        const auto topUp = [socket, left] {
+            if (socket->bytesToWrite() > 0 || *left <= 0)
+                return;
+            const qint64 n = std::min(Chunk, *left);
+            *left -= n;
+            socket->write(QByteArray(n, 'x'));
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+        topUp();
+    }
+}
