@@ -1,7 +1,6 @@
-// The client with the desktop's D-Bus services played by the test on a private session bus
-// (dbus-run-session), on a connection of its own so that every message crosses the bus
-// daemon: the tray icon through the StatusNotifierWatcher (its properties, left click and
-// menu), that tray going away, and the desktop notifications of calls and missed calls.
+// The client with the desktop's D-Bus services played by the test on a private session bus, on
+// a connection of its own so that every message crosses the bus daemon: the tray icon through
+// the StatusNotifierWatcher, that tray going away, notifications of calls and missed calls.
 
 #include "shell/forms.h"
 #include "shell/frmmain.h"
@@ -90,18 +89,14 @@ QList<QVariant> call(const QString& service, const QString& path, const QString&
     return pending.reply().arguments();
 }
 
-// The top level of a D-Bus menu: "label:enabled" of each item but the separators, and their ids.
-struct Menu {
-    QStringList items;
-    QList<int> ids;
-};
-Menu menuItems(const QString& service, const QString& path)
+// The top level of a D-Bus menu: "label:enabled" of each item but the separators; their ids.
+QStringList menuItems(const QString& service, const QString& path, QList<int>& ids)
 {
     const auto layout =
         call(service, path, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()})
             .value(1)
             .value<QDBusArgument>();
-    Menu menu;
+    QStringList items;
     int id = 0;
     QVariantMap properties;
     layout.beginStructure();
@@ -113,14 +108,14 @@ Menu menuItems(const QString& service, const QString& path)
         item >> id >> properties;
         item.endStructure(); // each begin ended: the reader's state is freed there
         if (properties.contains("label")) {
-            menu.ids << id;
-            menu.items << properties["label"].toString().remove('_') + ':' +
-                              properties.value("enabled", true).toString();
+            ids << id;
+            items << properties["label"].toString().remove('_') + ':' +
+                         properties.value("enabled", true).toString();
         }
     }
     layout.endArray();
     layout.endStructure();
-    return menu;
+    return items;
 }
 
 } // namespace
@@ -131,7 +126,6 @@ class TestDesktopBus : public QObject {
     QThread services;
     Notifications notifications;
     Watcher watcher;
-    QString item; // the client's tray icon's service
 
     bool own(const char* name) { return bus().interface()->registerService(name).isValid(); }
 
@@ -164,7 +158,7 @@ private slots:
     {
         FrmMain* main = frmMain();
         main->show();
-        item = take().section('|', 1);
+        const QString item = take().section('|', 1); // its tray icon's service
         QVERIFY(!item.isEmpty());
         const QString sni = "org.kde.StatusNotifierItem";
         const QString menu = call(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties",
@@ -174,7 +168,6 @@ private slots:
                                  .variant()
                                  .value<QDBusObjectPath>()
                                  .path();
-        QVERIFY(!menu.isEmpty());
 
         main->MinimizeToTray();
         QVERIFY(main->isHiddenInTray() && !main->isVisible());
@@ -182,11 +175,11 @@ private slots:
         QVERIFY(QTest::qWaitFor([main] { return main->isVisible(); }));
         QCOMPARE(logMessages().first(), QString("Maximize from tray."));
 
-        const Menu items = menuItems(item, menu);
-        QCOMPARE(items.items,
+        QList<int> ids;
+        QCOMPARE(menuItems(item, menu, ids),
                  QStringList({"Show:true", "Connect:true", "Disconnect:false", "Exit:true"}));
         call(item, menu, "com.canonical.dbusmenu", "Event",
-             {items.ids[3], "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+             {ids.value(3), "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
         QVERIFY(QTest::qWaitFor([] { return !forms::loadedOrNull<FrmMain>(); }));
     }
 
@@ -199,25 +192,21 @@ private slots:
         QVERIFY(!take().isEmpty() && QTest::qWaitForWindowExposed(main));
         QVERIFY(bus().interface()->unregisterService("org.kde.StatusNotifierWatcher").isValid());
         main->MinimizeToTray();
-        QVERIFY(QTest::qWaitFor([main] { return main->isMinimized(); }));
-        QVERIFY(!main->isHiddenInTray());
+        QTRY_VERIFY(main->isMinimized() && !main->isHiddenInTray());
         QCOMPARE(logMessages().mid(0, 3),
                  QStringList({"No system tray: minimized instead.", "Minimize to tray.",
                               "Applicationen started."}));
         QVERIFY(own("org.kde.StatusNotifierWatcher"));
-        item = take().section('|', 1);
+        const QString item = take().section('|', 1);
         call(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {0, 0});
         QVERIFY(QTest::qWaitFor([main] { return main->isVisible() && !main->isMinimized(); }));
-        main->FileExit->trigger();
     }
 
     // With the setting on a call goes to the desktop's notifications, its later messages
-    // replacing it, another call anew, the peer's markup escaped; with it off nothing goes.
-    // The missed-calls summary goes there instead of the tray's message, and to the tray's
-    // message with the setting off. A service that refuses is logged once.
+    // replacing it, another call anew, the peer's markup escaped; with it off nothing goes. The
+    // missed-calls summary goes there too, else to the tray's. A refusing service is logged once.
     void callsAndMissedCallsNotified()
     {
-        storeSetting("ClientDesktopNotify", "True");
         testsupport::LoopbackServer server;
         FrmMain* main = frmMain();
         QVERIFY(take().startsWith("item|")); // its tray icon
@@ -261,7 +250,6 @@ private slots:
         QCOMPARE(take().section('|', 2, 2), fresh.section('|', 7)); // replaced
         QCOMPARE(logMessages().filter("desktop notification"),
                  QStringList{"No desktop notification: org.freedesktop.DBus.Error.AccessDenied."});
-        main->FileExit->trigger();
     }
 };
 

@@ -1,6 +1,5 @@
 // Keeping the connection against a loopback server (real server: e2e/tst_clientserver):
-// retries, the user's clicks, giving up, a refused password, the calls missed meanwhile and
-// whose statistics reply is whose.
+// retries, the user's clicks, giving up, refusals, missed calls, whose reply is whose.
 
 #include "shell/frmmain.h"
 #include "statistics/frmstatistics.h"
@@ -97,10 +96,9 @@ private slots:
         ConnectionKeeper::times() = {};
     }
 
-    // Lost, the countdown ticks only while the status bar can be seen. Connect makes the
-    // waiting retry at once; Disconnect stops the retries (got through, it is a plain one).
-    // Connect to another server is a new connection: its failure shows the box, and once
-    // in, nothing of the old server's calls is asked.
+    // Lost, the countdown ticks only while the status bar can be seen; Connect retries at once,
+    // Disconnect stops the retries (got through, it is a plain one). Connect to another server
+    // is a new connection: its failure shows the box; once in, no missed calls are asked for.
     void theUserStopsOrHurriesTheRetries()
     {
         ConnectionKeeper::times().delayScale = 5; // no retry of its own before the clicks
@@ -160,8 +158,7 @@ private slots:
         RealModalBoxes real(50, [](const MsgBoxCall&) { frmMain()->cmdConnect_Click(1); });
         server->stopListening();
         server->closeClient();
-        QVERIFY(
-            QTest::qWaitFor([] { return !boxes().isEmpty() && !RealModalBoxes::open(); }, 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!boxes().isEmpty() && !RealModalBoxes::open(), 10000);
         QCOMPARE(boxes().size(), 1);
         QStringList log = logMessages().mid(0, 6);
         log.replaceInStrings(QRegularExpression("in [0-9]+ s"), "in n s");
@@ -213,6 +210,7 @@ private slots:
     {
         QVERIFY(settled());
         const QString now = nextSecond();
+        QSignalSpy missed(&frmMain()->keeper(), &ConnectionKeeper::missedCalls);
         QVERIFY(lostAndBack(2));
         server->send(("CALL_:" + now + ",555-0333,Live").toUtf8());
         QVERIFY(server->waitForReceived(14) && server->received() == "STATS:LAST;200");
@@ -224,6 +222,7 @@ private slots:
                  (QStringList{"Missed while disconnected: " + now.mid(11, 5) + " 555-0000 Unknown",
                               "CALL_:" + now + ",555-0333,Live", "Reconnected."}));
         QVERIFY(!logMessages().contains("Receiving statistics."));
+        QCOMPARE(missed.size() == 1 ? missed[0][0].toInt() : 0, 2); // one summary for the tray
 
         testsupport::restartResidentPeak();
         const qint64 before = testsupport::residentMiB();

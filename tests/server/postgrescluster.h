@@ -1,9 +1,8 @@
 #pragma once
 
-// A private PostgreSQL server for the server tests and benches, run by the script
-// postgres-cluster beside this file. Under ctest the server tests share one (shared()),
-// started by the fixture server_postgres_start and named in the file QUILLORA_TEST_POSTGRES
-// names; a test program run on its own, and a bench, start their own.
+// A private PostgreSQL server for the server tests and benches, run by the script postgres-cluster
+// beside this file. Under ctest the server tests share one (shared()), started by the fixture
+// server_postgres_start, its state file named by QUILLORA_TEST_POSTGRES; alone, each runs its own.
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -67,7 +66,7 @@ public:
         return QStringLiteral("postgresql://%1@127.0.0.1:%2/").arg(user).arg(m_port) + database;
     }
     // Runs the statement as the superuser; false with why in *error.
-    bool admin(const QString& sql, QString* error) { return script({"sql", sql}, error); }
+    bool admin(const QString& sql, QString* error = nullptr) { return script({"sql", sql}, error); }
     bool createDatabase(const QString& name, QString* error)
     {
         return admin("CREATE DATABASE \"" + name + '"', error);

@@ -18,8 +18,7 @@ class TestData final : public QObject {
 
     static QString at(int minutes) { return replies::formatTime(T0.addSecs(minutes * 60)); }
     QString ask(const QString& request) { return m_f->ask(request); }
-    // The expected reply when the answer matches it (a trailing "*" in it matching any
-    // rest), else the answer, so that a failed comparison shows the answer.
+    // The reply if the answer matches it (a last "*" matching any rest), else the answer, to show.
     static QString asExpected(const QString& answer, const QString& reply)
     {
         return reply.endsWith('*') && answer.startsWith(reply.chopped(1)) ? reply : answer;
@@ -31,8 +30,7 @@ class TestData final : public QObject {
 
 private slots:
     void cleanup() { m_f.reset(); }
-    // Contacts 1 to 4; five calls, two of them from a number that only Carl (added later,
-    // written differently) has now.
+    // Contacts 1 to 4, five calls: two from a number only Carl (added later) has, written apart.
     void init()
     {
         QString why; // the store the test is to run against is missing
@@ -135,11 +133,10 @@ private slots:
         QVERIFY(m_f->contacts.count() == 4 && m_f->contacts.find(1)->name == "Lee, Ann");
     }
 
-    // A search reply beginning "None" reads as "nothing found": such a name (contacts 5 to 8,
-    // as an older server stored them) shows only when no other match can, is never browsed to
-    // or saved. Also refused, nothing written: a new contact with the database full (a change
-    // goes), a save past a client's minute, a field with a control character (not its
-    // neighbours) or too long.
+    // A search reply beginning "None" reads as "nothing found": such a name (contacts 5 to 8, as
+    // stored by older servers) shows only when no other match can, is never browsed to or saved.
+    // Refused too, nothing written: a new contact with the database full (a change goes), a save
+    // past a client's minute, a field with a control character (not its neighbours) or too long.
     void writes_data()
     {
         QTest::addColumn<QStringList>("requests");
@@ -313,8 +310,7 @@ private slots:
         query.finish();
     }
 
-    // A client may save again once the save that filled its minute is a minute old; another
-    // address is not held up meanwhile.
+    // A client saves again once the oldest save of its last minute is a minute old; others go on.
     void saveRate()
     {
         SaveRate rate(2);

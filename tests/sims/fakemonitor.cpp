@@ -1,8 +1,6 @@
 #include "fakemonitor.h"
 
 #include <QTcpSocket>
-#include <algorithm>
-#include <memory>
 
 FakeMonitor::FakeMonitor(QObject* parent) : QObject(parent)
 {
@@ -46,17 +44,5 @@ void FakeMonitor::dropAll()
 
 void FakeMonitor::flood(qint64 bytes)
 {
-    static constexpr qint64 Chunk = 64 * 1024;
-    for (QTcpSocket* socket : std::as_const(m_clients)) {
-        auto left = std::make_shared<qint64>(bytes);
-        const auto topUp = [socket, left] {
-            if (socket->bytesToWrite() > 0 || *left <= 0)
-                return;
-            const qint64 n = std::min(Chunk, *left);
-            *left -= n;
-            socket->write(QByteArray(n, 'x'));
-        };
-        connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
-        topUp();
-    }
+    send(QByteArray(bytes, 'x'));
 }

@@ -21,9 +21,7 @@ public:
 
     void send(const QByteArray& bytes); // as it is, line ends included
     void dropAll();
-    // Writes that many bytes without a line end to every client, a chunk whenever the last
-    // has gone out (so this side holds little); until a client is gone.
-    void flood(qint64 bytes);
+    void flood(qint64 bytes); // that many bytes without a line end, to every client
 
 signals:
     void clientCame();

@@ -38,13 +38,14 @@ int main(int argc, char** argv)
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, &sim, [&] {
         const QString entry = numbers[next++ % numbers.size()];
-        const QDateTime now = QDateTime::currentDateTime();
-        QByteArray block = "DATE = " + now.toString(QStringLiteral("MMdd")).toLatin1() +
-                           "\r\nTIME = " + now.toString(QStringLiteral("HHmm")).toLatin1() +
-                           "\r\nNMBR = " + entry.section(QLatin1Char('='), 0, 0).toUtf8() + "\r\n";
+        QByteArray block = "NMBR = " + entry.section(QLatin1Char('='), 0, 0).toUtf8() + "\r\n";
         if (entry.contains(QLatin1Char('=')))
             block += "NAME = " + entry.section(QLatin1Char('='), 1).toUtf8() + "\r\n";
-        sim.playCall(block, 2);
+        sim.playCall(QDateTime::currentDateTime()
+                             .toString("'DATE = 'MMdd'\r\nTIME = 'HHmm'\r\n'")
+                             .toLatin1() +
+                         block,
+                     2);
     });
     timer.start(every * 1000);
     return app.exec();

@@ -10,15 +10,11 @@
 
 namespace testsupport {
 
-namespace {
-
-void resetSocket(QTcpSocket* socket)
+static void resetSocket(QTcpSocket* socket)
 {
     testkit::resetOnClose(socket->socketDescriptor());
     socket->abort();
 }
-
-} // namespace
 
 // One client connection and the proxy's own connection to the target.
 class ProxyLink final : public QObject {

@@ -8,11 +8,9 @@
 
 namespace testsupport {
 
-bool openDatabase(const QString& databasePath, bool readOnly, const QString& connection)
+bool openDatabase(const QString& databasePath, bool readOnly)
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase(
-        QStringLiteral("QSQLITE"),
-        connection.isEmpty() ? QLatin1String(QSqlDatabase::defaultConnection) : connection);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     db.setDatabaseName(databasePath);
     if (readOnly)
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
@@ -46,16 +44,12 @@ bool addContacts(const QString& databasePath, int count)
         " INSERT INTO contacts (name, home, mobile, email, business_phone, business_fax)"
         " SELECT 'Contact ' || i || ' Example', '555 01' || i, '555 02' || i,"
         " 'contact.' || i || '@example.org', '555 03' || i, '555 04' || i FROM n WHERE i <= %1");
-    const QString name = QStringLiteral("seed-contacts");
-    bool ok = openDatabase(databasePath, false, name);
-    {
-        QSqlQuery insert(QSqlDatabase::database(name));
-        ok = ok && insert.exec(sql.arg(count));
-        if (!ok)
-            qWarning("Could not add contacts: %s", qPrintable(insert.lastError().text()));
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    const QStringList error =
+        openDatabase(databasePath, false) ? dbRows(sql.arg(count)) : QStringList{"not opened"};
+    closeDatabase();
+    if (!error.isEmpty())
+        qWarning("Could not add contacts: %s", qPrintable(error.join(' ')));
+    return error.isEmpty();
 }
 
 } // namespace testsupport

@@ -37,13 +37,12 @@ RealModalBoxes::RealModalBoxes(int closeAfterMs, Hook whileOpen)
     setMsgBoxHandler([this, closeAfterMs, whileOpen](const MsgBoxCall& call) {
         const int answer = recordBox(call);
         const std::unique_ptr<QMessageBox> box = createMsgBox(call);
-        QMessageBox* shown = box.get();
         const int delay = m_keepOpen.value(call.title, closeAfterMs);
         const int button = answer == vbYes  ? QMessageBox::Yes
                            : answer == vbNo ? QMessageBox::No
                                             : QMessageBox::Ok;
         // The hook runs to its end with the box open; the box's time starts after it.
-        QTimer::singleShot(0, shown, [whileOpen, call, delay, shown, button] {
+        QTimer::singleShot(0, box.get(), [whileOpen, call, delay, shown = box.get(), button] {
             if (whileOpen)
                 whileOpen(call);
             QTimer::singleShot(delay, shown, [shown, button] { shown->done(button); });
@@ -153,6 +152,16 @@ int RealServer::ring(const QString& number)
         return -1;
     }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QString runTool(const QString& program, const QStringList& arguments, const QString& dir)
+{
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000))
+        process.kill();
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
 QStringList gridRows(const GridModel& grid)

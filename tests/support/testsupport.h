@@ -1,8 +1,7 @@
 #pragma once
 
-// Shared test fixtures: an isolated settings store, recorded message boxes, a clean
-// window registry between cases, a loopback peer that sends and records exact bytes, and
-// the real server program.
+// Shared test fixtures: an isolated settings store, recorded message boxes, a clean window
+// registry, a loopback peer that sends and records exact bytes, the real server program.
 
 #include "shell/msgbox.h"
 #include "statistics/gridmodel.h"
@@ -129,9 +128,8 @@ public:
     explicit RealServer(QString binary) : m_binary(std::move(binary)) {}
     ~RealServer() { stop(); }
 
-    // Starts it with the extra arguments (say --password, --demo) and waits until it
-    // listens. Started again after stop() or kill(), it keeps its port and database and
-    // begins a new log.
+    // Starts it with the extra arguments (say --password, --demo) and waits until it listens.
+    // Started again after stop() or kill(), it keeps its port and database, and begins a new log.
     bool start(const QStringList& extraArguments = {});
     void stop(); // as SIGTERM does, closing the database in order
     void kill()  // at once, as a crash or a power cut would
@@ -172,6 +170,9 @@ inline constexpr bool MemoryFiguresHold = false;
 #else
 inline constexpr bool MemoryFiguresHold = true;
 #endif
+
+// What the program wrote to its standard output, run in `dir` (10 s at most).
+QString runTool(const QString& program, const QStringList& arguments, const QString& dir = {});
 
 // A grid's rows below the header, each row's cells joined by "|".
 QStringList gridRows(const GridModel& grid);

@@ -16,26 +16,6 @@ namespace {
 const QString Section = QStringLiteral("Settings");
 const QString Key = QStringLiteral("ClientServerPassword");
 
-// What QSettings reads of the key from a file of the bytes, or writes for the key set to the
-// text; in a fresh folder each time, so that QSettings' cache of files read cannot answer.
-QString readBySettings(const QByteArray& bytes, const QString& key)
-{
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("s.conf")));
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    file.close();
-    return written ? QSettings(file.fileName(), QSettings::IniFormat).value(key).toString() : "?";
-}
-
-QByteArray writtenBySettings(const QString& key, const QString& text)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("s.conf"));
-    QSettings(path, QSettings::IniFormat).setValue(key, text); // written when destroyed
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The owner's, group's and others' bits of an octal mode such as 0640.
 QFile::Permissions permissionsOf(int mode)
 {
@@ -135,12 +115,20 @@ private slots:
         const QByteArray ours = inifile::withValue(base, Section, Key, text);
         QCOMPARE(inifile::value(ours, Section, Key), text);
         QVERIFY(ours.startsWith(base));
-        QCOMPARE(readBySettings(ours, Section + '/' + Key), text);
-        QCOMPARE(readBySettings(ours, "Other/" + Key), QString("other"));
-        // Byte for byte what QSettings writes.
-        const QByteArray theirs = writtenBySettings(Section + '/' + Key, text);
-        QCOMPARE(inifile::value(theirs, Section, Key), text);
-        QCOMPARE(inifile::withValue(QByteArray(), Section, Key, text), theirs);
+        // Read by QSettings, and what it writes, from a fresh folder each time (QSettings
+        // keeps the files it read).
+        QTemporaryDir dir;
+        QFile file(dir.filePath("ours.conf")), theirs(dir.filePath("theirs.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ours) == ours.size());
+        file.close();
+        const QSettings read(file.fileName(), QSettings::IniFormat);
+        QCOMPARE(read.value(Section + '/' + Key).toString(), text);
+        QCOMPARE(read.value("Other/" + Key).toString(), QString("other"));
+        QSettings(theirs.fileName(), QSettings::IniFormat).setValue(Section + '/' + Key, text);
+        QVERIFY(theirs.open(QIODevice::ReadOnly));
+        const QByteArray written = theirs.readAll();
+        QCOMPARE(inifile::value(written, Section, Key), text);
+        QCOMPARE(inifile::withValue(QByteArray(), Section, Key, text), written); // byte for byte
     }
 
     // A new file and every folder made on the way to it are private, even with a umask

@@ -1,6 +1,5 @@
-// The real client in a Wayland session with X at hand (scripts/with-wayland: Weston and
-// Xwayland), its platform left to it. What is on top is read from the compositor's own
-// screenshots: the X server's stacking is not what Weston shows.
+// The real client in a Wayland session with X at hand (scripts/with-wayland: Weston, Xwayland).
+// What is on top is read from Weston's screenshots: the X server's stacking is not what it shows.
 
 #include "testsupport.h"
 
@@ -8,16 +7,9 @@
 #include <QImage>
 #include <QRegularExpression>
 
-namespace {
+using testsupport::runTool;
 
-QString runTool(const QString& program, const QStringList& arguments, const QString& dir = {})
-{
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
+namespace {
 
 QImage screenshot()
 {
@@ -25,11 +17,6 @@ QImage screenshot()
     runTool("weston-screenshooter", {}, dir.path());
     const QStringList shots = QDir(dir.path()).entryList({"*.png"});
     return QImage(dir.filePath(shots.value(0))).convertToFormat(QImage::Format_RGB32);
-}
-
-bool popUpBlue(QRgb c) // its gradient
-{
-    return qRed(c) <= 16 && qGreen(c) >= 144 && qGreen(c) <= 198 && qBlue(c) >= 233;
 }
 
 // x, y and width of the X window xwininfo is asked about.
@@ -42,12 +29,6 @@ QList<int> xGeometry(const QStringList& which)
     return {m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()};
 }
 
-QString popUpOnX()
-{
-    return runTool("xdotool", {"search", "--onlyvisible", "--name", "^Incoming call$"})
-        .section('\n', 0, 0);
-}
-
 } // namespace
 
 class TestWayland : public QObject {
@@ -55,9 +36,22 @@ class TestWayland : public QObject {
     QTemporaryDir home;
     QProcess client;
 
-    // The client in the session, its platform left to it, rung by the server.
-    void startAndRing(testsupport::LoopbackServer& server)
+private slots:
+    void initTestCase()
     {
+        QVERIFY2(qEnvironmentVariableIsSet("WAYLAND_DISPLAY"), "run under scripts/with-wayland");
+    }
+    void cleanup()
+    {
+        client.kill();
+        client.waitForFinished();
+    }
+
+    // The client in the session, its platform left to it, rung by the server: on X the
+    // pop-up is at the top right and stays over a window opened over it later.
+    void popUpTopRightAndAboveOnX()
+    {
+        testsupport::LoopbackServer server;
         QDir(home.path()).mkpath("config/Quillora");
         QFile settings(home.filePath("config/Quillora/Quillora.conf"));
         QVERIFY(settings.open(QIODevice::WriteOnly));
@@ -76,26 +70,10 @@ class TestWayland : public QObject {
         server.send("Welcome to Quillora Server [0.92]");
         QVERIFY(server.waitForReceived(6, 20000)); // the password: greeted
         server.send("CALL_:2026-12-07 10:00:00,555-0100,Ann");
-    }
-
-private slots:
-    void initTestCase()
-    {
-        QVERIFY2(qEnvironmentVariableIsSet("WAYLAND_DISPLAY"), "run under scripts/with-wayland");
-    }
-    void cleanup()
-    {
-        client.kill();
-        client.waitForFinished();
-    }
-
-    // On X the pop-up is at the top right and stays over a window opened over it later.
-    void popUpTopRightAndAboveOnX()
-    {
-        testsupport::LoopbackServer server;
-        startAndRing(server);
-        QString id;
-        QVERIFY(QTest::qWaitFor([&id] { return !(id = popUpOnX()).isEmpty(); }, 20000));
+        const QStringList find{"search", "--onlyvisible", "--name", "^Incoming call$"};
+        QString id; // the pop-up's X window
+        QTRY_VERIFY_WITH_TIMEOUT(!(id = runTool("xdotool", find).section('\n', 0, 0)).isEmpty(),
+                                 20000);
         const QList<int> popUp = xGeometry({"-id", id});
         const int screenWidth = xGeometry({"-root"}).value(2);
         QCOMPARE(popUp.mid(0, 2), QList<int>({screenWidth - 20 - popUp.value(2), 16}));
@@ -112,7 +90,8 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] { return (shot = screenshot()).pixel(popUp[0] - 50, 300) == qRgb(255, 0, 0); },
             20000));
-        QVERIFY(popUpBlue(shot.pixel(popUp[0] + 2, popUp[1] + 250)));
+        const QRgb c = shot.pixel(popUp[0] + 2, popUp[1] + 250); // in the pop-up's gradient
+        QVERIFY(qRed(c) <= 16 && qGreen(c) >= 144 && qGreen(c) <= 198 && qBlue(c) >= 233);
     }
 };
 
