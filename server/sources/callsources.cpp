@@ -6,6 +6,8 @@
 #include "printable.h"
 #include "serverlog.h"
 
+#include <utility>
+
 namespace {
 
 // What a line sends is shown on every client and logged: one line, no control characters,
@@ -40,13 +42,17 @@ CallSources::CallSources(const QList<SourceSpec>& specs, Announce announce,
                          const SourceTiming& timing, QObject* parent)
     : QObject(parent), m_announce(std::move(announce))
 {
+    m_clock.start();
     for (const SourceSpec& spec : specs) {
         m_sources.push_back(makeSource(spec, timing));
         CallSource* source = m_sources.back().get();
         const int i = m_states.size();
         m_states.append({source->name(), false, QString()});
         m_everUp.append(false);
-        connect(source, &CallSource::callCame, this, &CallSources::onCall);
+        m_rates.emplace_back();
+        m_overRate.append(false);
+        connect(source, &CallSource::callCame, this,
+                [this, i](const IncomingCall& call) { onCall(i, call); });
         connect(source, &CallSource::up, this, [this, i] {
             serverlog::write(QStringLiteral("Call source %1 %2.")
                                  .arg(m_states[i].name,
@@ -91,12 +97,22 @@ bool CallSources::settled() const
     return true;
 }
 
-void CallSources::onCall(const IncomingCall& call)
+void CallSources::onCall(int source, const IncomingCall& call)
 {
     IncomingCall clean = call;
     clean.number = cleaned(call.number, 64);
     clean.name = cleaned(call.name, 80);
     clean.called = cleaned(call.called, 64);
-    if (!m_merger.isRepeat(clean))
-        m_announce(clean);
+    if (m_merger.isRepeat(clean))
+        return;
+    if (!m_rates[source].take(m_clock.elapsed())) {
+        if (!std::exchange(m_overRate[source], true))
+            serverlog::write(QStringLiteral("Call source %1 reports more than %2 calls a minute; "
+                                            "the others are not announced.")
+                                 .arg(m_states[source].name)
+                                 .arg(CallRate::PerMinute));
+        return;
+    }
+    m_overRate[source] = false;
+    m_announce(clean);
 }

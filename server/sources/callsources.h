@@ -1,17 +1,20 @@
 #pragma once
 
 #include "callmerger.h"
+#include "callrate.h"
 #include "callsource.h"
 #include "sourcespec.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <functional>
 #include <memory>
 #include <vector>
 
-// Every call source the configuration names, started together. Their calls, cleaned up
-// and with repeats merged, go to the one announcer; their ups and downs go to the log, a
+// Every call source the configuration names, started together. Their calls, cleaned up,
+// with repeats merged and at most CallRate::PerMinute a minute from each, go to the one
+// announcer; their ups and downs go to the log, a
 // loss once per outage.
 class CallSources final : public QObject {
     Q_OBJECT
@@ -38,13 +41,16 @@ signals:
     void changed();
 
 private:
-    void onCall(const IncomingCall& call);
+    void onCall(int source, const IncomingCall& call);
 
     Announce m_announce;
     std::vector<std::unique_ptr<CallSource>> m_sources;
     QList<State> m_states;
     QList<bool> m_everUp;
     CallMerger m_merger;
+    std::vector<CallRate> m_rates; // each source's
+    QList<bool> m_overRate;        // told in the log, until a call is taken again
+    QElapsedTimer m_clock;
 };
 
 // A source made for the spec.

@@ -307,7 +307,6 @@ private slots:
         QVERIFY(CallLog(reopened).add(T0, "030 1", {}, "030 2"));
         QSqlQuery& query = reopened.statement("SELECT called FROM calls WHERE number = '030 1'");
         QVERIFY(reopened.exec(query) && query.next() && query.value(0) == "030 2");
-        query.finish();
     }
 
     // A client saves again once the oldest save of its last minute is a minute old; others go on.

@@ -2,6 +2,7 @@
 // what they announce, how they log in and recover, how little a flood makes them hold.
 
 #include "amisource.h"
+#include "callsources.h"
 #include "fakeami.h"
 #include "fakemonitor.h"
 #include "fritzboxsource.h"
@@ -166,6 +167,23 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return up.size() == 2; }));
         QCOMPARE(down.value(1).value(0).toString(), "the connection was closed");
         QVERIFY2(at.last() - dropped < 250, qPrintable(QString::number(at.last() - dropped)));
+    }
+
+    // A source reporting calls faster than phones ring is held to 60 a minute.
+    void callsPerMinuteBounded()
+    {
+        FakeMonitor monitor;
+        QStringList heard;
+        CallSources sources(
+            {{SourceSpec::Kind::Fritzbox, {}, "127.0.0.1", monitor.port(), false, {}, {}}},
+            [&](const IncomingCall& call) { heard << call.number; }, Quick);
+        sources.start();
+        QTRY_VERIFY(sources.states().value(0).up);
+        for (int i = 0; i < 70; ++i)
+            monitor.send("08.12.26 10:00:00;RING;0;" + QByteArray::number(100 + i) + ";0;SIP0;\n");
+        QTRY_COMPARE(heard.size(), CallRate::PerMinute);
+        QTest::qWait(100); // the last ten came in meanwhile, and went unannounced
+        QVERIFY(heard.size() == CallRate::PerMinute && heard.last() == "159");
     }
 };
 
