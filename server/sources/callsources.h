@@ -53,5 +53,5 @@ private:
     QElapsedTimer m_clock;
 };
 
-// A source made for the spec.
+// The source one configuration line names.
 std::unique_ptr<CallSource> makeSource(const SourceSpec& spec, const SourceTiming& timing);
