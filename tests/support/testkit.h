@@ -14,7 +14,11 @@
 #include <QStringList>
 #include <QThread>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 namespace testkit {
 
@@ -90,7 +94,12 @@ inline int openDescriptors(qint64 pid = 0)
 inline void resetOnClose(qintptr descriptor)
 {
     linger reset{1, 0};
+#ifdef Q_OS_WIN
+    ::setsockopt(SOCKET(descriptor), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
+                 sizeof reset);
+#else
     ::setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+#endif
 }
 
 } // namespace testkit
