@@ -128,7 +128,8 @@ void FrmQuillora::placeOnScreen()
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QRect area = screen->geometry();
+    // The work area: clear of the taskbar and of panels the desktop keeps at the edges.
+    const QRect area = screen->availableGeometry();
     move(area.x() + area.width() - width() - twips(RightMarginTwips), area.y() + twips(TopTwips));
 }
 

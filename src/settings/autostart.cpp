@@ -1,11 +1,44 @@
 #include "settings/autostart.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSettings>
 
 namespace autostart {
+
+#ifdef Q_OS_WIN
+
+namespace {
+const QString RunValue = QStringLiteral("Quillora Client");
+}
+
+QString entryPath()
+{
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+}
+
+QByteArray entryContent()
+{
+    // Quoted: the program folder may have spaces in its name.
+    const QString program = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+    return (QLatin1Char('"') + program + QLatin1Char('"')).toUtf8();
+}
+
+bool sync(bool on)
+{
+    QSettings run(entryPath(), QSettings::NativeFormat);
+    if (on && run.value(RunValue).toByteArray() != entryContent())
+        run.setValue(RunValue, QString::fromUtf8(entryContent()));
+    else if (!on && run.contains(RunValue))
+        run.remove(RunValue);
+    run.sync();
+    return run.status() == QSettings::NoError;
+}
+
+#else
 
 QString entryPath()
 {
@@ -31,7 +64,7 @@ QByteArray entryContent()
 
 bool sync(bool on)
 {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+#ifndef Q_OS_MACOS
     const QString path = entryPath();
     if (!on)
         return QFile::remove(path) || !QFileInfo::exists(path);
@@ -51,5 +84,7 @@ bool sync(bool on)
     return true;
 #endif
 }
+
+#endif
 
 } // namespace autostart
