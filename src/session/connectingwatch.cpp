@@ -28,8 +28,10 @@ void ConnectingWatch::watch()
     if (m_socket.state() != QAbstractSocket::ConnectingState)
         return;
     m_copy.attach(connectingDescriptor(m_socket));
-    if (m_copy.descriptor() < 0)
+    if (m_copy.descriptor() < 0) {
+        m_copy.release(); // not held: it would keep a failed attempt's socket open
         return;
+    }
     m_news = std::make_unique<QSocketNotifier>(m_copy.descriptor(), QSocketNotifier::Write);
     connect(m_news.get(), &QSocketNotifier::activated, this, [this] {
         // Not from inside the notifier: looking may end the attempt and delete it.

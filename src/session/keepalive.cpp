@@ -31,13 +31,22 @@ bool apply(qintptr descriptor, const Times& t)
     const auto socket = static_cast<SOCKET>(descriptor);
     bool ok = WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
                        nullptr, nullptr) == 0;
-#ifdef TCP_KEEPCNT
-    // The number of probes is fixed at ten unless the system lets it be set.
-    const DWORD probes = static_cast<DWORD>(t.probes);
-    ok = setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&probes),
-                    sizeof probes) == 0 &&
-         ok;
+    const auto set = [socket](int option, int value) {
+        const DWORD dword = static_cast<DWORD>(value);
+        return setsockopt(socket, IPPROTO_TCP, option, reinterpret_cast<const char*>(&dword),
+                          sizeof dword) == 0;
+    };
+    // The number of probes is fixed at ten unless the system lets it be set (Windows 10
+    // 1703 on). Unacknowledged data is given up after whole seconds. Older headers lack
+    // both option numbers.
+#ifndef TCP_KEEPCNT
+    constexpr int TCP_KEEPCNT = 16;
 #endif
+#ifndef TCP_MAXRT
+    constexpr int TCP_MAXRT = 5;
+#endif
+    ok = set(TCP_KEEPCNT, t.probes) && ok;
+    ok = set(TCP_MAXRT, (t.userTimeoutMs + 999) / 1000) && ok;
     return ok;
 #elif defined(Q_OS_UNIX)
     const int fd = static_cast<int>(descriptor);

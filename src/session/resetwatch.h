@@ -21,8 +21,17 @@ public:
     bool wasReset() const;
 
     // The watch's own descriptor of the socket (-1 when nothing is watched), and whether
-    // the given descriptor is the same socket.
-    int descriptor() const { return m_descriptor; }
+    // the given descriptor is the same socket. (On Windows the copy serves wasReset() only:
+    // waiting on it would take the socket's events from the toolkit, so it is never
+    // offered here.)
+    qintptr descriptor() const
+    {
+#ifdef Q_OS_WIN
+        return -1;
+#else
+        return m_descriptor;
+#endif
+    }
     bool watches(qintptr descriptor) const;
 
     // Stops watching. While the watch holds the socket the connection stays open even
@@ -30,5 +39,5 @@ public:
     void release();
 
 private:
-    int m_descriptor = -1;
+    qintptr m_descriptor = -1;
 };

@@ -28,8 +28,14 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::runtimeFolder()
 {
+#ifdef Q_OS_WIN
+    // Qt's runtime folder there is the user's profile itself, where the lock would lie in
+    // plain sight; the user's temporary folder is as private. The socket is a named pipe.
+    return QDir::tempPath();
+#else
     // Per user and 0700 (Qt sees to both), so no other user can take the names in it.
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#endif
 }
 
 QString SingleInstance::lockPath() const

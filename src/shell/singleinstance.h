@@ -10,7 +10,8 @@ class QLocalServer;
 class QLocalSocket;
 
 // One client per user. The first client to start holds a lock file for its lifetime and
-// listens on a local socket, both in the user's private runtime folder. A later start
+// listens on a local socket, both in the user's private runtime folder (on Windows the
+// user's temporary folder, the socket a named pipe named after its path). A later start
 // finds the lock taken, asks the running client through the socket to come forward, and
 // ends. A lock left by a client that died is taken over, its socket file replaced.
 class SingleInstance final : public QObject {

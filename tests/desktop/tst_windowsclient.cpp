@@ -9,13 +9,14 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 
 using testsupport::runTool;
 
 namespace {
 
-const QString SettingsKey = QStringLiteral("HKCU\\Software\\VB and VBA Program Settings\\Quillora");
+const QString SettingsKey =
+    QStringLiteral("HKCU\\Software\\VB and VBA Program Settings\\Quillora\\Settings");
+const QString RunKey = QStringLiteral("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
 
 // Runs a Windows program (or Wine's own, such as reg) in the test's Wine prefix; its output.
 QString wine(const QStringList& arguments, int timeoutMs = 60000)
@@ -93,17 +94,14 @@ private slots:
 
         testsupport::RealServer server(QUILLORA_SERVER_BIN);
         QVERIFY(server.start({"--password", "open-sesame", "--demo"}));
-        QTemporaryFile reg(prefix.filePath("XXXXXX.reg"));
-        QVERIFY(reg.open());
-        reg.write(
-            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\VB and VBA Program "
-            "Settings\\Quillora\\Settings]\r\n\"ClientServerIP\"=\"127.0.0.1\"\r\n"
-            "\"ClientPort\"=\"" +
-            QByteArray::number(server.port()) +
-            "\"\r\n\"ClientServerPassword\"=\"open-sesame\"\r\n\"ClientAutoStart\"="
-            "\"True\"\r\n\"ClientPopUpClose\"=\"True\"\r\n\"ClientPopUpCloseTime\"=\"2\"\r\n");
-        reg.close();
-        wine({"reg", "import", "Z:" + QDir::toNativeSeparators(reg.fileName())});
+        const QByteArray port = QByteArray::number(server.port());
+        for (const auto& [key, value] : {std::pair("ClientServerIP", "127.0.0.1"),
+                                         {"ClientPort", port.constData()},
+                                         {"ClientServerPassword", "open-sesame"},
+                                         {"ClientAutoStart", "True"},
+                                         {"ClientPopUpClose", "True"},
+                                         {"ClientPopUpCloseTime", "2"}})
+            wine({"reg", "add", SettingsKey, "/v", key, "/d", value, "/f"});
         client.start(QUILLORA_WITH_WINE, QStringList{installed + "\\quillora-client.exe"});
         QTRY_VERIFY_WITH_TIMEOUT(server.log().contains(" authenticated."), 30000);
 
@@ -137,19 +135,13 @@ private slots:
         QString dialog;
         QTRY_VERIFY_WITH_TIMEOUT(
             !(dialog = visibleWindow("Quillora Client \\[Settings\\]")).isEmpty(), 10000);
-        QStringList keys{"windowactivate", "--sync", dialog, "key", "--delay", "50"};
-        keys << QStringList(10, "Tab") << "space"
-             << "Tab"
-             << "Tab"
-             << "space";
-        runTool("xdotool", keys);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            wine({"reg", "query", SettingsKey + "\\Settings", "/v", "ClientStartAtLogin"})
-                .contains("REG_SZ    True"),
-            10000);
-        QVERIFY(wine({"reg", "query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                      "/v", "Quillora Client"})
-                    .contains('"' + installed + "\\quillora-client.exe\""));
+        runTool("xdotool", QStringList{"windowactivate", "--sync", dialog, "key", "--delay", "50"} +
+                               QStringList(10, "Tab") +
+                               QStringList{"space", "Tab", "Tab", "space"});
+        QTRY_VERIFY_WITH_TIMEOUT(wine({"reg", "query", RunKey, "/v", "Quillora Client"})
+                                     .contains('"' + installed + "\\quillora-client.exe\""),
+                                 10000);
+        QVERIFY(wine({"reg", "query", SettingsKey, "/v", "ClientStartAtLogin"}).contains("True"));
 
         // Uninstalled: the program's files and its Run entry go, the settings stay.
         client.kill();
@@ -157,10 +149,8 @@ private slots:
         wine({installed + "\\Uninstall.exe", "/S"});
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(folder + "/quillora-client.exe"), 20000);
         QVERIFY(QDir(folder).isEmpty() || !QFileInfo::exists(folder));
-        QVERIFY(wine({"reg", "query", SettingsKey + "\\Settings"}).contains("ClientPort"));
-        QVERIFY(!wine({"reg", "query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                       "/v", "Quillora Client"})
-                     .contains("quillora-client.exe"));
+        QVERIFY(wine({"reg", "query", SettingsKey}).contains("ClientPort"));
+        QVERIFY(!wine({"reg", "query", RunKey}).contains("Quillora Client"));
     }
 };
 

@@ -3,6 +3,8 @@
 
 #include "shell/singleinstance.h"
 
+#include <QDir>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -25,6 +27,7 @@ class TestSingleInstance : public QObject {
         if (offscreen)
             env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("XDG_RUNTIME_DIR", runtime->path());
+        env.insert("TMP", QDir::toNativeSeparators(runtime->path())); // the same on Windows
         env.insert("XDG_CONFIG_HOME", home.filePath("config"));
         QProcess& client = clients.emplace_back();
         client.setProcessEnvironment(env);
@@ -69,7 +72,10 @@ private slots:
         QFETCH(QByteArray, output);
         QProcess& client = start(args, false);
         QCOMPARE(exitCode(client), code);
-        const QByteArray printed = client.readAllStandardOutput() + client.readAllStandardError();
+        QByteArray printed = client.readAllStandardOutput() + client.readAllStandardError();
+#ifdef Q_OS_WIN
+        printed.replace("\r\n", "\n"); // text written there ends its lines so
+#endif
         QVERIFY2(printed.contains(output), printed.constData());
     }
 
@@ -80,7 +86,12 @@ private slots:
     {
         SingleInstance paths(runtime->path());
         QProcess& dead = start();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(paths.socketPath()), 20000);
+        const auto listening = [&] { // on Windows a named pipe, no file
+            QLocalSocket socket;
+            socket.connectToServer(paths.socketPath());
+            return socket.waitForConnected(100);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 20000);
         dead.kill();
         QVERIFY(dead.waitForFinished());
         {

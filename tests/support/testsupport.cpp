@@ -3,21 +3,27 @@
 #include "testkit.h"
 
 #include "session/modvariables.h"
+#include "settings/settingsstore.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace testsupport {
 
 Environment::Environment()
 {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    useEmptyStore(m_dir.path());
     unloadAllWindows();
     resetModVariables();
     boxes().clear();
@@ -29,6 +35,7 @@ Environment::~Environment()
 {
     unloadAllWindows();
     resetModVariables();
+    useEmptyStore(m_dir.path());
     setMsgBoxHandler({});
 }
 
@@ -62,10 +69,54 @@ void unloadAllWindows()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+#ifdef Q_OS_WIN
+namespace {
+const wchar_t StoreKey[] = L"Software\\VB and VBA Program Settings\\Quillora";
+}
+#endif
+
+void useEmptyStore(const QString& folder)
+{
+#ifdef Q_OS_WIN
+    // The registry is the same for the whole run, whatever paths are set.
+    Q_UNUSED(folder)
+    RegDeleteTreeW(HKEY_CURRENT_USER, StoreKey);
+#else
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+#endif
+}
+
+bool makeStoreUnwritable()
+{
+#ifdef Q_OS_WIN
+    // Below a volatile key no lasting one can be made, as the store's section is.
+    RegDeleteTreeW(HKEY_CURRENT_USER, StoreKey);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, StoreKey, 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+#else
+    // A folder where the file belongs: not even the superuser can write it.
+    const QString file = SettingsStore::location();
+    return (QFile::remove(file) || !QFile::exists(file)) && QDir().mkpath(file);
+#endif
+}
+
+bool underWine()
+{
+#ifdef Q_OS_WIN
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
 void storeSetting(const QString& key, const QString& value)
 {
-    QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillora"),
-                    QStringLiteral("Quillora"));
+    QSettings store(SettingsStore::location(), QSettings::NativeFormat);
     store.setValue(QStringLiteral("Settings/") + key, value);
     store.sync();
 }

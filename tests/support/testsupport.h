@@ -32,8 +32,9 @@ inline QList<int>& boxAnswers()
     return list;
 }
 
-// Points the settings store at a fresh temporary folder, records message boxes instead of
-// showing them, and resets the shared variables and the window registry. One per test case.
+// Empties the settings store (on Windows its registry key, also when it goes), records
+// message boxes instead of showing them, and resets the shared variables and the window
+// registry. One per test case.
 class Environment {
 public:
     Environment();
@@ -74,7 +75,25 @@ private:
 // Unloads every window and lets Qt delete them now.
 void unloadAllWindows();
 
-// Writes a key of the store directly (as a stored file of an earlier run would hold it).
+// Starts the settings store empty: elsewhere than on Windows, by looking for its file in
+// `folder`, a new one; on Windows, where it is the registry, by removing its key.
+void useEmptyStore(const QString& folder);
+
+// Makes every write to the store fail until the next useEmptyStore(): a folder where its
+// file belongs; on Windows a volatile key, below which no lasting one can be made.
+bool makeStoreUnwritable();
+
+// Whether this Windows program runs under Wine, which lacks some of the system's parts.
+bool underWine();
+
+// Whether the client can tell the server's reset from its orderly close (a failure, with a
+// box). Wine reports a reset as a close, and has no query for the connection's state.
+inline bool resetsTold()
+{
+    return !underWine();
+}
+
+// Writes a key of the store directly (as an earlier run would have stored it).
 void storeSetting(const QString& key, const QString& value);
 
 // A server on 127.0.0.1 with an OS-chosen port and one client at a time.
