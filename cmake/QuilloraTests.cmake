@@ -1,7 +1,8 @@
 # quillora_add_test_folder(kind)
 #   unit:    pure functions of the client and the protocol.
 #   gui:     real windows on the offscreen platform.
-#   e2e:     the client against the real server process.
+#   e2e:     the client against the real server process (in a Windows build, the Linux
+#            server QUILLORA_TEST_SERVER names).
 #   desktop: real windows under scripts/with-desktop (Xvfb, openbox, trayer).
 #   wayland: the client binary under scripts/with-wayland (Weston, Xwayland); skipped
 #            where Weston is missing.
@@ -25,11 +26,15 @@ function(quillora_add_test_folder kind)
     else()
       target_link_libraries(${target} PRIVATE quillora-testsupport)
     endif()
-    if(kind STREQUAL "e2e")
+    if(kind STREQUAL "e2e" AND TARGET quillora-server)
       target_compile_definitions(${target} PRIVATE
-        QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>")
+        QUILLORA_SERVER_BIN="$<TARGET_FILE:quillora-server>" QUILLORA_TEST_SERVER_DB)
       add_dependencies(${target} quillora-server)
       target_link_libraries(${target} PRIVATE Qt6::Sql quillora-sims)
+    elseif(kind STREQUAL "e2e")
+      # The Windows build's tests run the Linux server (Wine starts Linux programs); they
+      # cannot open its database, which needs Qt's SQL module, nor play the phone lines.
+      target_compile_definitions(${target} PRIVATE QUILLORA_SERVER_BIN="${QUILLORA_TEST_SERVER}")
     endif()
 
     set(home ${CMAKE_CURRENT_BINARY_DIR}/home/${target})
