@@ -60,6 +60,7 @@ private slots:
         if (!QFileInfo::exists(setup))
             QSKIP("no Windows installer: scripts/build-windows makes it");
         qputenv("QUILLORA_WINEPREFIX", prefix.filePath("wine").toUtf8());
+        qunsetenv("QT_QPA_PLATFORM"); // this test's own platform, not the Windows programs'
     }
     void cleanupTestCase()
     {

@@ -157,52 +157,86 @@ void LoopbackServer::closeClient(bool reset)
         reset ? m_client->abort() : m_client->disconnectFromHost();
 }
 
-void RealServer::stop()
+QString RealServer::serverPath(const QString& path)
 {
-    if (m_process.state() == QProcess::NotRunning)
+#ifdef Q_OS_WIN
+    const auto toUnix = reinterpret_cast<char* (*)(LPCWSTR)>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (char* unixPath = toUnix ? toUnix(reinterpret_cast<LPCWSTR>(path.utf16())) : nullptr) {
+        const QString result = QString::fromUtf8(unixPath);
+        HeapFree(GetProcessHeap(), 0, unixPath);
+        return result;
+    }
+#endif
+    return path;
+}
+
+QByteArray RealServer::file(const QString& name) const
+{
+    QFile file(m_dir.filePath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void RealServer::launch(const QString& name, const QStringList& arguments)
+{
+    for (const char* kind : {".log", ".pid", ".exit"})
+        QFile::remove(m_dir.filePath(name + kind));
+    const QString script = "exec </dev/null >\"$0.log\" 2>&1; \"$@\" & echo $! >\"$0.pid\"; "
+                           "wait $!; echo $? >\"$0.exit\"";
+    QProcess::startDetached("/bin/sh",
+                            QStringList{"-c", script, m_path + '/' + name, m_binary} + arguments);
+}
+
+int RealServer::exitCode(const QString& name, int timeoutMs) const
+{
+    const auto ended = [&] { return !file(name + ".exit").isEmpty(); };
+    return QTest::qWaitFor(ended, timeoutMs) ? file(name + ".exit").trimmed().toInt() : -1;
+}
+
+void RealServer::end(const char* signal)
+{
+    const QByteArray pid = file("server.pid").trimmed();
+    if (pid.isEmpty() || exitCode("server", 0) >= 0)
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000))
-        kill();
+    QProcess::startDetached("/bin/kill", {QString("-") + signal, pid});
+    if (exitCode("server", 5000) < 0 && qstrcmp(signal, "KILL") != 0)
+        end("KILL");
 }
 
 bool RealServer::start(const QStringList& extraArguments)
 {
-    m_log.clear();
     const QStringList tls{"--tls-port", QString::number(m_tlsPort)};
-    m_port = testkit::startListening(
-        m_process, m_binary,
-        QStringList{"--port", QString::number(m_port), "--db", databasePath(), "--control",
-                    control()} +
-            (extraArguments.contains("--tls-cert") ? tls : QStringList()) + extraArguments,
-        &m_log);
-    static const QRegularExpression listening("Listening with TLS on [0-9.]+:(\\d+)");
-    m_tlsPort = listening.match(m_log).captured(1).toUShort();
+    launch("server", QStringList{"--port", QString::number(m_port), "--db", databasePath(),
+                                 "--control", control()} +
+                         (extraArguments.contains("--tls-cert") ? tls : QStringList()) +
+                         extraArguments);
+    static const QRegularExpression plain("Listening on [0-9.]+:(\\d+)"),
+        secure("Listening with TLS on [0-9.]+:(\\d+)");
+    (void)QTest::qWaitFor(
+        [this] { // it listens (the control socket comes last), or it ended
+            return (log().contains("Control socket:") && !file("server.pid").isEmpty()) ||
+                   !file("server.exit").isEmpty();
+        },
+        15000);
+    m_port = plain.match(log()).captured(1).toUShort();
+    m_tlsPort = secure.match(log()).captured(1).toUShort();
     return m_port != 0;
 }
 
 QStringList RealServer::tlsIdentity(const QString& name)
 {
-    const QStringList files{"--tls-cert", m_dir.filePath(name + ".crt"), "--tls-key",
-                            m_dir.filePath(name + ".key")};
-    if (QFile::exists(files[1]))
+    const QStringList files{"--tls-cert", m_path + "/" + name + ".crt", "--tls-key",
+                            m_path + "/" + name + ".key"};
+    if (QFile::exists(m_dir.filePath(name + ".key")))
         return files;
-    QProcess init;
-    init.start(m_binary, QStringList{"tls-init"} + files);
-    return init.waitForFinished() && init.exitCode() == 0 ? files : QStringList();
+    launch("tls-init", QStringList{"tls-init"} + files);
+    return exitCode("tls-init", 30000) == 0 ? files : QStringList();
 }
 
 int RealServer::ring(const QString& number)
 {
-    QProcess process;
-    process.start(m_binary, {"ring", "--control", control(), number});
-    // The event loop keeps running, so the client in this process sees the call.
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000)) {
-        process.kill();
-        process.waitForFinished();
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    launch("ring", {"ring", "--control", control(), number});
+    return exitCode("ring", 15000);
 }
 
 QString runTool(const QString& program, const QStringList& arguments, const QString& dir)

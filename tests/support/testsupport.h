@@ -141,38 +141,46 @@ private:
 };
 
 // The real server program (tests get it as QUILLORA_SERVER_BIN) with a temporary database
-// and its own control socket, stopped when the object goes.
+// and its own control socket, stopped when the object goes. It and its commands run through
+// sh, which keeps each one's output, process ID and exit code in files of that folder: Wine
+// starts Linux programs, but neither waits for them, nor stops them, nor passes them a pipe.
 class RealServer {
 public:
-    explicit RealServer(QString binary) : m_binary(std::move(binary)) {}
+    explicit RealServer(QString binary)
+        : m_binary(std::move(binary)), m_path(serverPath(m_dir.path()))
+    {
+    }
     ~RealServer() { stop(); }
 
     // Starts it with the extra arguments (say --password, --demo) and waits until it listens.
     // Started again after stop() or kill(), it keeps its port and database, and begins a new log.
     bool start(const QStringList& extraArguments = {});
-    void stop(); // as SIGTERM does, closing the database in order
-    void kill()  // at once, as a crash or a power cut would
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    void stop() { end("TERM"); } // as SIGTERM does, closing the database in order
+    void kill() { end("KILL"); } // at once, as a crash or a power cut would
     quint16 port() const { return m_port; }
     // The TLS port, when started with a certificate (kept over restarts as the port is).
     quint16 tlsPort() const { return m_tlsPort; }
     // The options for a certificate and key of that name, made with "quillora-server
     // tls-init" the first time; empty if that failed.
     QStringList tlsIdentity(const QString& name);
-    QString databasePath() const { return m_dir.filePath(QStringLiteral("server.sqlite")); }
-    QString control() const { return m_dir.filePath(QStringLiteral("control")); }
+    // Paths as the server has them (under Wine, Unix ones: the server is a Linux program).
+    QString databasePath() const { return m_path + QStringLiteral("/server.sqlite"); }
+    QString control() const { return m_path + QStringLiteral("/control"); }
     // Runs "quillora-server ring NUMBER" against it; the exit code (-1 if it hung).
     int ring(const QString& number);
-    QString log() { return m_log += QString::fromUtf8(m_process.readAll()); } // since start()
+    QString log() const { return QString::fromUtf8(file("server.log")); } // since start()
 
 private:
+    static QString serverPath(const QString& path);
+    QByteArray file(const QString& name) const;
+    // Runs the program with the arguments in the background, its files named `name`.
+    void launch(const QString& name, const QStringList& arguments);
+    // Its exit code once it ended within the time (-1 if not).
+    int exitCode(const QString& name, int timeoutMs) const; // the event loop running
+    void end(const char* signal);
     QString m_binary;
     QTemporaryDir m_dir;
-    QProcess m_process;
-    QString m_log;
+    QString m_path; // m_dir's
     quint16 m_port = 0;
     quint16 m_tlsPort = 0;
 };
