@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolTip>
@@ -20,30 +19,24 @@
 
 using testsupport::logMessages;
 using testsupport::runTool;
+using testsupport::toolNumbers;
+using testsupport::xGeometry;
 
 namespace {
-
-// The numbers the pattern captures in the text.
-QStringList captured(const char* pattern, const QString& text)
-{
-    return QRegularExpression(pattern).match(text).capturedTexts().mid(1);
-}
 
 // Waits until the window's outer size (its client area as the X server has it, grown by the
 // frame the window manager announces), in twips, is as expected (0: any); what it was.
 QString outerBecomes(const QWidget* window, int widthTwips, int heightTwips)
 {
     const QString id = QString::number(window->winId());
-    const auto n = [](const QStringList& list, int i) { return list.value(i).toInt(); };
     QSize outer;
     const bool ok = QTest::qWaitFor(
         [&] {
-            const QStringList size =
-                captured("Width: (\\d+)\\s+Height: (\\d+)", runTool("xwininfo", {"-id", id}));
-            const QStringList frame = captured("= (\\d+), (\\d+), (\\d+), (\\d+)",
-                                               runTool("xprop", {"-id", id, "_NET_FRAME_EXTENTS"}));
-            const QSize border(n(frame, 0) + n(frame, 1), n(frame, 2) + n(frame, 3));
-            outer = QSize(n(size, 0), n(size, 1)) + border;
+            const QList<int> at = xGeometry({"-id", id}),
+                             frame = toolNumbers("= (\\d+), (\\d+), (\\d+), (\\d+)", "xprop",
+                                                 {"-id", id, "_NET_FRAME_EXTENTS"});
+            const QSize border(frame.value(0) + frame.value(1), frame.value(2) + frame.value(3));
+            outer = QSize(at.value(2), at.value(3)) + border;
             return !border.isNull() && (!widthTwips || outer.width() == twips(widthTwips)) &&
                    (!heightTwips || outer.height() == twips(heightTwips));
         },
@@ -134,9 +127,8 @@ private slots:
         FrmQuillora* popUp = frmQuillora();
         popUp->showPopUp();
         QVERIFY(QTest::qWaitForWindowExposed(popUp));
-        QTRY_COMPARE(captured("upper-left X:\\s+(-?\\d+)\\s+Absolute upper-left Y:\\s+(-?\\d+)",
-                              runTool("xwininfo", {"-id", QString::number(popUp->winId())})),
-                     QStringList({"692", "16"}));
+        QTRY_COMPARE(xGeometry({"-id", QString::number(popUp->winId())}).mid(0, 2),
+                     QList<int>({692, 16}));
         QWidget cover;
         cover.setGeometry(600, 0, 424, 400);
         cover.show();

@@ -8,9 +8,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
-#include <QRegularExpression>
 
 using testsupport::runTool;
+using testsupport::toolNumbers;
+using testsupport::visibleWindow;
 
 namespace {
 
@@ -26,24 +27,6 @@ QString wine(const QStringList& arguments, int timeoutMs = 60000)
     process.start(QStringLiteral(QUILLORA_WITH_WINE), arguments);
     process.waitForFinished(timeoutMs);
     return QString::fromLocal8Bit(process.readAll());
-}
-
-QList<int> numbers(const QString& pattern, const QString& text)
-{
-    QList<int> list;
-    for (const QString& n :
-         QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption)
-             .match(text)
-             .capturedTexts()
-             .mid(1))
-        list.append(n.toInt());
-    return list;
-}
-
-QString visibleWindow(const QString& title)
-{
-    return runTool("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'})
-        .section('\n', 0, 0);
 }
 
 } // namespace
@@ -81,8 +64,8 @@ private slots:
                 return !runTool("xprop", {"-root", "_NET_WORKAREA"}).contains("= 0, 0,");
             },
             20000));
-        const QList<int> work = numbers("= (\\d+), (\\d+), (\\d+), (\\d+)",
-                                        runTool("xprop", {"-root", "_NET_WORKAREA"}));
+        const QList<int> work =
+            toolNumbers("= (\\d+), (\\d+), (\\d+), (\\d+)", "xprop", {"-root", "_NET_WORKAREA"});
 
         wine({setup, "/S"});
         const QString installed =
@@ -108,10 +91,8 @@ private slots:
 
         QCOMPARE(server.ring("555-0142"), 0);
         QString popUp;
-        QTRY_VERIFY_WITH_TIMEOUT(!(popUp = visibleWindow("Incoming call")).isEmpty(), 20000);
-        const QList<int> at = numbers("Absolute upper-left X:\\s+(-?\\d+).*upper-left "
-                                      "Y:\\s+(-?\\d+).*Width: (\\d+)",
-                                      runTool("xwininfo", {"-id", popUp}));
+        QTRY_VERIFY_WITH_TIMEOUT(!(popUp = visibleWindow("^Incoming call$")).isEmpty(), 20000);
+        const QList<int> at = testsupport::xGeometry({"-id", popUp});
         QCOMPARE(at.mid(0, 2), QList<int>({work[0] + work[2] - 20 - at.value(2), work[1] + 16}));
         // An ordinary red window raised and activated over it: the screen still shows the pop-up.
         QWidget cover;
@@ -128,14 +109,14 @@ private slots:
         };
         QTRY_VERIFY(red(at[0] - 50, work[1] + 100));
         QVERIFY(!red(at[0] + 50, at[1] + 100));
-        QTRY_VERIFY_WITH_TIMEOUT(visibleWindow("Incoming call").isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWindow("^Incoming call$").isEmpty(), 10000);
 
         // Start at login ticked in the settings dialog (keys only: Ctrl+S, then ten fields on).
-        const QString main = visibleWindow("Quillora Client [0-9.]+");
+        const QString main = visibleWindow("^Quillora Client [0-9.]+$");
         runTool("xdotool", {"windowactivate", "--sync", main, "key", "--clearmodifiers", "ctrl+s"});
         QString dialog;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(dialog = visibleWindow("Quillora Client \\[Settings\\]")).isEmpty(), 10000);
+            !(dialog = visibleWindow("^Quillora Client \\[Settings\\]$")).isEmpty(), 10000);
         runTool("xdotool", QStringList{"windowactivate", "--sync", dialog, "key", "--delay", "50"} +
                                QStringList(10, "Tab") +
                                QStringList{"space", "Tab", "Tab", "space"});

@@ -249,6 +249,28 @@ QString runTool(const QString& program, const QStringList& arguments, const QStr
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
+QList<int> toolNumbers(const QString& pattern, const QString& tool, const QStringList& arguments)
+{
+    QList<int> numbers;
+    const auto match = QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption)
+                           .match(runTool(tool, arguments));
+    for (const QString& n : match.capturedTexts().mid(1))
+        numbers << n.toInt();
+    return numbers;
+}
+
+QList<int> xGeometry(const QStringList& which)
+{
+    return toolNumbers("Absolute upper-left X:\\s+(-?\\d+)\\s+Absolute upper-left Y:\\s+(-?\\d+)"
+                       ".*Width: (\\d+)\\s+Height: (\\d+)",
+                       "xwininfo", which);
+}
+
+QString visibleWindow(const QString& name)
+{
+    return runTool("xdotool", {"search", "--onlyvisible", "--name", name}).section('\n', 0, 0);
+}
+
 QStringList gridRows(const GridModel& grid)
 {
     QStringList rows;

@@ -200,6 +200,12 @@ inline constexpr bool MemoryFiguresHold = true;
 
 // What the program wrote to its standard output, run in `dir` (10 s at most).
 QString runTool(const QString& program, const QStringList& arguments, const QString& dir = {});
+// The numbers the pattern's groups capture in what an X tool (xwininfo, xprop) prints.
+QList<int> toolNumbers(const QString& pattern, const QString& tool, const QStringList& arguments);
+// x, y, width and height of an X window as xwininfo tells them (`which`: -id ID, or -root).
+QList<int> xGeometry(const QStringList& which);
+// The first visible X window of that name (a regular expression); empty while there is none.
+QString visibleWindow(const QString& name);
 
 // A grid's rows below the header, each row's cells joined by "|".
 QStringList gridRows(const GridModel& grid);

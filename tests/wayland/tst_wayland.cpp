@@ -5,9 +5,9 @@
 
 #include <QDir>
 #include <QImage>
-#include <QRegularExpression>
 
 using testsupport::runTool;
+using testsupport::xGeometry;
 
 namespace {
 
@@ -17,16 +17,6 @@ QImage screenshot()
     runTool("weston-screenshooter", {}, dir.path());
     const QStringList shots = QDir(dir.path()).entryList({"*.png"});
     return QImage(dir.filePath(shots.value(0))).convertToFormat(QImage::Format_RGB32);
-}
-
-// x, y and width of the X window xwininfo is asked about.
-QList<int> xGeometry(const QStringList& which)
-{
-    const auto m = QRegularExpression("Absolute upper-left X:\\s+(-?\\d+)\\s+Absolute upper-left "
-                                      "Y:\\s+(-?\\d+).*Width: (\\d+)",
-                                      QRegularExpression::DotMatchesEverythingOption)
-                       .match(runTool("xwininfo", which));
-    return {m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()};
 }
 
 } // namespace
@@ -70,9 +60,8 @@ private slots:
         server.send("Welcome to Quillora Server [0.92]");
         QVERIFY(server.waitForReceived(6, 20000)); // the password: greeted
         server.send("CALL_:2026-12-07 10:00:00,555-0100,Ann");
-        const QStringList find{"search", "--onlyvisible", "--name", "^Incoming call$"};
         QString id; // the pop-up's X window
-        QTRY_VERIFY_WITH_TIMEOUT(!(id = runTool("xdotool", find).section('\n', 0, 0)).isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(!(id = testsupport::visibleWindow("^Incoming call$")).isEmpty(),
                                  20000);
         const QList<int> popUp = xGeometry({"-id", id});
         const int screenWidth = xGeometry({"-root"}).value(2);
