@@ -35,15 +35,12 @@ private slots:
 
         for (const char* part : {"STATS:TOPS;2#02a,", "b,"})
             QVERIFY(assembler.feed(part).messages.empty() && assembler.heldShort());
-        QVERIFY(assembler.feed("c,1").messages.empty());
-        QVERIFY(!assembler.heldShort() && assembler.heldComplete());
+        QVERIFY(assembler.feed("c,1").messages.empty() && assembler.heldComplete());
         QVERIFY(assembler.feed("23").messages.empty());
         QCOMPARE(assembler.takeHeld(), QByteArray("STATS:TOPS;2#02a,b,c,123"));
-        // More than stated is no short reply; a contacts reply states no size.
+        // More than stated is no short reply.
         QVERIFY(assembler.feed("STATS:LAST;1#03x,y,z,w").messages.empty());
         QVERIFY(!assembler.heldShort() && !assembler.heldComplete());
-        QCOMPARE(assembler.feed("CNTAC:SEAR;a,1,2").messages.size(), size_t(1));
-        QVERIFY(assembler.holding() && !assembler.heldShort() && !assembler.heldComplete());
         (void)assembler.takeHeld();
 
         const QByteArray chunk(MessageAssembler::MaxMessageSize / 4, 'x');
@@ -52,7 +49,6 @@ private slots:
             QCOMPARE(assembler.feed(chunk).droppedBytes, qsizetype(0));
         QCOMPARE(assembler.feed(chunk).droppedBytes, 4 * chunk.size() + 6);
         QCOMPARE(assembler.feed(chunk).droppedBytes, qsizetype(0)); // the rest goes quietly
-        QVERIFY(!assembler.holding());
         QCOMPARE(assembler.feed("PING_:").messages.size(), size_t(1));
     }
 

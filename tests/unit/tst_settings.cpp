@@ -9,8 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
 #include <sys/stat.h>
 
 namespace {
@@ -34,13 +32,15 @@ QFile::Permissions modeOf(const QString& path)
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    // What a hand-edited file reads as (what QSettings writes: see roundTrips).
-    void reading_data()
+    // What a hand-edited file reads as (what QSettings writes: see roundTrips), and what it
+    // is with K set to "new": the key's line changed and nothing else.
+    void readAndWritten_data()
     {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("text"); // null: the file has no such key
+        QTest::addColumn<QString>("text");     // null: the file has no such key
+        QTest::addColumn<QByteArray>("after"); // null: not written
         const auto line = [](const char* name, const QByteArray& value, const QString& text) {
-            QTest::newRow(name) << "[Settings]\nK=" + value + '\n' << text;
+            QTest::newRow(name) << "[Settings]\nK=" + value + '\n' << text << QByteArray();
         };
         line("semicolon", "abc;def", "abc;def");
         line("blanks around", " \t spaced out \t", "spaced out");
@@ -50,49 +50,35 @@ private slots:
         line("typed path, escape-like", R"(C:\dir\Users\new)", "C:\\dir\\Users\new");
         line("no value", "@Invalid()", "");
         line("bytes", "@ByteArray(xy)", "xy");
-        QTest::newRow("comments") << QByteArray("[Settings]\n;K=1\n  # K=2\n") << QString();
-        QTest::newRow("blanks around key") << QByteArray("[ Settings ]\n  K = 7 \n") << "7";
-        QTest::newRow("other section, last one counts")
-            << QByteArray("[Other]\nK=0\n[Settings]\nK=1\n[Other]\n[Settings]\nK=2\n") << "2";
-        QTest::newRow("CR LF and BOM") << QByteArray("\xEF\xBB\xBF[Settings]\r\nK=1\r\n") << "1";
-        QTest::newRow("lone CR") << QByteArray("[Settings]\rA=0\rK=1\r") << "1";
-        QTest::newRow("unparseable lines")
-            << QByteArray("[Settings]\ngarbage\n\"open; quote\n]\nK=3") << "3";
+        const auto row = [](const char* name, const QByteArray& file, const QString& text,
+                            const QByteArray& after = {}) {
+            QTest::newRow(name) << file << text << after;
+        };
+        row("comments", "[Settings]\n;K=1\n  # K=2\n", {});
+        row("blanks around key", "[ Settings ]\n  K = 7 \n", "7");
+        row("other section, last one counts",
+            "[Other]\nK=0\n[Settings]\nK=1\n[Other]\n[Settings]\nK=2\n", "2");
+        row("CR LF and BOM", "\xEF\xBB\xBF[Settings]\r\nK=1\r\n", "1");
+        row("unparseable lines", "[Settings]\ngarbage\n\"open; quote\n]\nK=3", "3");
+        row("new file", {}, {}, "[Settings]\nK=new\n");
+        row("replaced", "; mine\n[Settings]\n# note\n  K = old \ngarbage\n[Other]\nK=1\n", "old",
+            "; mine\n[Settings]\n# note\nK=new\ngarbage\n[Other]\nK=1\n");
+        row("last of two replaced", "[Settings]\nK=1\nK=2\n", "2", "[Settings]\nK=1\nK=new\n");
+        row("added after the last key", "[Settings]\nA=1\n; end\n\n[Other]\n", {},
+            "[Settings]\nA=1\nK=new\n; end\n\n[Other]\n");
+        row("section added", "[Other]\nx=1", {}, "[Other]\nx=1\n\n[Settings]\nK=new\n");
+        row("lone CR", "[Settings]\rA=0\rK=1\rB=2\r", "1", "[Settings]\rA=0\rK=new\rB=2\r");
     }
-    void reading()
+    void readAndWritten()
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, text);
+        QFETCH(QByteArray, after);
         const QString found = inifile::value(file, Section, QStringLiteral("K"));
         QCOMPARE(found, text);
         QVERIFY(found.isNull() || !text.isNull());
-    }
-
-    // Writing changes the key's line and nothing else.
-    void writing_data()
-    {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QByteArray>("after"); // with K set to "new"
-        QTest::newRow("new file") << QByteArray() << QByteArray("[Settings]\nK=new\n");
-        QTest::newRow("replaced")
-            << QByteArray("; mine\n[Settings]\n# note\n  K = old \ngarbage\n[Other]\nK=1\n")
-            << QByteArray("; mine\n[Settings]\n# note\nK=new\ngarbage\n[Other]\nK=1\n");
-        QTest::newRow("last of two replaced")
-            << QByteArray("[Settings]\nK=1\nK=2\n") << QByteArray("[Settings]\nK=1\nK=new\n");
-        QTest::newRow("added after the last key")
-            << QByteArray("[Settings]\nA=1\n; end\n\n[Other]\n")
-            << QByteArray("[Settings]\nA=1\nK=new\n; end\n\n[Other]\n");
-        QTest::newRow("section added")
-            << QByteArray("[Other]\nx=1") << QByteArray("[Other]\nx=1\n\n[Settings]\nK=new\n");
-        QTest::newRow("lone CR kept")
-            << QByteArray("[Settings]\rK=1\rA=2\r") << QByteArray("[Settings]\rK=new\rA=2\r");
-    }
-    void writing()
-    {
-        QFETCH(QByteArray, before);
-        QFETCH(QByteArray, after);
-        QCOMPARE(inifile::withValue(before, Section, QStringLiteral("K"), QStringLiteral("new")),
-                 after);
+        if (!after.isNull())
+            QCOMPARE(inifile::withValue(file, Section, "K", "new"), after);
     }
 
     // Any text the dialog may write reads back the same, here and through QSettings; and
@@ -124,7 +110,6 @@ private slots:
         file.close();
         const QSettings read(file.fileName(), QSettings::IniFormat);
         QCOMPARE(read.value(Section + '/' + Key).toString(), text);
-        QCOMPARE(read.value("Other/" + Key).toString(), QString("other"));
         QSettings(theirs.fileName(), QSettings::IniFormat).setValue(Section + '/' + Key, text);
         QVERIFY(theirs.open(QIODevice::ReadOnly));
         QByteArray written = theirs.readAll();
@@ -139,71 +124,58 @@ private slots:
         QCOMPARE(GetSetting(Key), text);
     }
 
-    // A new file and every folder made on the way to it are private, even with a umask
-    // that leaves them open to all; reading an empty store writes nothing.
-    void newFileIsPrivate()
+    // A file saved to is private, with its folder and every folder made on the way to it,
+    // even under a umask that leaves them open to all: a new one, one an older version left
+    // open to others, also when the value stays. A read-only or a too big one is left alone.
+    void fileModes_data()
     {
 #ifdef Q_OS_WIN
         QSKIP("on Windows the store is the registry: no file, no folders, no modes");
 #endif
-        QTemporaryDir dir;
-        const QString base = dir.filePath("a/b");
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, base);
-        QCOMPARE(GetSetting(SettingsStore::ClientServerIP), QString());
-        QVERIFY(!QFile::exists(SettingsStore::location()));
-        const mode_t old = ::umask(0);
-        const bool saved = SaveSetting(SettingsStore::ClientServerPassword, "p,a=s s;[x]");
-        ::umask(old);
-        QVERIFY(saved);
-        QCOMPARE(GetSetting(SettingsStore::ClientServerPassword), QString("p,a=s s;[x]"));
-        QCOMPARE(modeOf(SettingsStore::location()), permissionsOf(0600));
-        for (const QString& folder : {dir.filePath("a"), base, base + "/Quillora"})
-            QCOMPARE(modeOf(folder), permissionsOf(0700));
-        // The section and key as an earlier version wrote and reads them.
-        QSettings raw(SettingsStore::location(), QSettings::IniFormat);
-        QCOMPARE(raw.value("Settings/ClientServerPassword").toString(), QString("p,a=s s;[x]"));
-    }
-
-    // A file saved to is private, with its folder, also one an older version left open to
-    // others and also when the value stays; a read-only or a too big one is left alone.
-    void existingFile_data()
-    {
-#ifdef Q_OS_WIN
-        QSKIP("on Windows the store is the registry: no file to protect or bound");
-#endif
-        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("mode");     // 0: no file yet
         QTest::addColumn<int>("size");     // padded with a comment to this many bytes
         QTest::addColumn<QString>("port"); // saved; the file has 1
         QTest::addColumn<bool>("saved");
+        QTest::newRow("new") << 0 << 0 << "2" << true;
         QTest::newRow("group may read") << 0640 << 0 << "2" << true;
         QTest::newRow("all may read, same value") << 0644 << 0 << "1" << true;
         QTest::newRow("read-only") << 0400 << 0 << "2" << false; // even for the superuser
         QTest::newRow("1 MiB") << 0600 << 1024 * 1024 << "2" << true;
         QTest::newRow("1 MiB and a byte") << 0600 << 1024 * 1024 + 1 << "2" << false;
     }
-    void existingFile()
+    void fileModes()
     {
         QFETCH(int, mode);
         QFETCH(int, size);
         QFETCH(QString, port);
         QFETCH(bool, saved);
         QTemporaryDir dir;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        const QString base = dir.filePath("a/b");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, base);
         const QString path = SettingsStore::location();
         const QString folder = QFileInfo(path).path();
         QByteArray before("[Settings]\nClientPort=1\n");
         if (size > 0)
             before += ';' + QByteArray(size - before.size() - 2, 'x') + '\n';
-        QVERIFY(QDir().mkpath(folder) && QFile::setPermissions(folder, permissionsOf(0755)));
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
-        file.close();
-        QVERIFY(QFile::setPermissions(path, permissionsOf(mode)));
-
-        QCOMPARE(GetSetting(SettingsStore::ClientPort), QString(saved || mode != 0600 ? "1" : ""));
-        QCOMPARE(SaveSetting(SettingsStore::ClientPort, port), saved);
+        if (mode) {
+            QVERIFY(QDir().mkpath(folder) && QFile::setPermissions(folder, permissionsOf(0755)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+            file.close();
+            QVERIFY(QFile::setPermissions(path, permissionsOf(mode)));
+        }
+        const bool read = mode && (saved || mode != 0600);
+        QCOMPARE(GetSetting(SettingsStore::ClientPort), QString(read ? "1" : ""));
+        QVERIFY(mode || !QFile::exists(path)); // reading an empty store writes nothing
+        const mode_t old = ::umask(0);
+        const bool written = SaveSetting(SettingsStore::ClientPort, port);
+        ::umask(old);
+        QCOMPARE(written, saved);
         QCOMPARE(modeOf(path), permissionsOf(saved ? 0600 : mode));
         QCOMPARE(modeOf(folder), permissionsOf(saved ? 0700 : 0755));
+        for (const QString& made : {dir.filePath("a"), base})
+            QVERIFY(mode || modeOf(made) == permissionsOf(0700));
+        // The section and key as an earlier version wrote and reads them.
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(),
                  saved ? QByteArray(before).replace("Port=1", "Port=" + port.toUtf8()) : before);
