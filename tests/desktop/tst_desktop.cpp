@@ -1,5 +1,5 @@
 // The client on a real X desktop (window manager, tray), observed and clicked with the X tools:
-// outer window sizes; the pop-up's place and stacking; the tray's tooltip, message, late start.
+// outer window sizes; the pop-up's place and stacking; the tray's tooltip and message.
 
 #include "popup/frmquillora.h"
 #include "shell/forms.h"
@@ -11,13 +11,10 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolTip>
-#include <csignal>
 
-using testsupport::logMessages;
 using testsupport::runTool;
 using testsupport::toolNumbers;
 using testsupport::xGeometry;
@@ -50,7 +47,7 @@ QString hexId(WId id)
 }
 
 // The window of our icon among those the tray's panel embeds, once it is there; 0 until then.
-WId embeddedIcon(int timeoutMs = 10000)
+WId embeddedIcon()
 {
     WId icon = 0;
     (void)QTest::qWaitFor(
@@ -64,7 +61,7 @@ WId embeddedIcon(int timeoutMs = 10000)
                     icon = widget->internalWinId();
             return icon != 0;
         },
-        timeoutMs);
+        10000);
     return icon;
 }
 
@@ -175,35 +172,6 @@ private slots:
             return false;
         };
         QVERIFY(QTest::qWaitFor(trayMessageShown, 10000) && main->isVisible());
-    }
-
-    // No tray at the start: the window is minimised instead. A tray that starts later
-    // shows the icon, and a left click on it brings the window back at its height. (Last:
-    // it ends the desktop's tray.)
-    void trayStartedLaterBringsTheWindowBack()
-    {
-        const qint64 trayer = qEnvironmentVariable("WITH_DESKTOP_TRAYER_PID").toLongLong();
-        QVERIFY2(trayer > 0, "run under scripts/with-desktop");
-        ::kill(static_cast<pid_t>(trayer), SIGTERM);
-        QVERIFY(QTest::qWaitFor([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
-
-        testsupport::storeSetting(QStringLiteral("ClientMinimized"), QStringLiteral("True"));
-        FrmMain* main = frmMain();
-        QVERIFY(!main->isHiddenInTray());
-        main->show(); // as the program does with a window not hidden in the tray
-        QVERIFY(QTest::qWaitFor([main] { return main->isMinimized(); }));
-        QCOMPARE(logMessages().first(), QString("No system tray: minimized instead."));
-
-        QProcess tray;
-        tray.startCommand(qEnvironmentVariable("WITH_DESKTOP_TRAYER"));
-        const WId icon = embeddedIcon(20000);
-        QVERIFY(icon);
-        pointAt(icon, {"click", "1"});
-        QTRY_VERIFY_WITH_TIMEOUT(main->isVisible() && !main->isMinimized(), 10000);
-        QCOMPARE(logMessages().first(), QString("Maximize from tray."));
-        QTRY_COMPARE(main->frameGeometry().height(), twips(FrmMain::ShortHeightTwips));
-        tray.kill();
-        tray.waitForFinished();
     }
 };
 
