@@ -241,20 +241,18 @@ private slots:
     void programFitsClientsToTheFileLimit()
     {
         static const rlimit limit{100, 300};
-        for (const auto& [maxClients, line] :
-             {std::pair{"200", "Clients: at most 200 (open-file limit 300)."},
-              {"500", "Clients: at most 236 of the 500 asked for (open-file limit 300)."}}) {
-            QProcess server;
-            server.setChildProcessModifier([] { ::setrlimit(RLIMIT_NOFILE, &limit); });
-            QString output;
-            testkit::startListening(server, QStringLiteral(QUILLORA_SERVER_BIN),
-                                    {"--port", "0", "--db", m_dir.filePath("limit.sqlite"),
-                                     "--max-clients", maxClients},
-                                    &output);
-            server.terminate();
-            server.waitForFinished();
-            QVERIFY2(output.contains(line), qPrintable(output));
-        }
+        QProcess server;
+        server.setChildProcessModifier([] { ::setrlimit(RLIMIT_NOFILE, &limit); });
+        QString output;
+        testkit::startListening(
+            server, QStringLiteral(QUILLORA_SERVER_BIN),
+            {"--port", "0", "--db", m_dir.filePath("limit.sqlite"), "--max-clients", "500"},
+            &output);
+        server.terminate();
+        server.waitForFinished();
+        QVERIFY2(
+            output.contains("Clients: at most 236 of the 500 asked for (open-file limit 300)."),
+            qPrintable(output));
     }
 };
 

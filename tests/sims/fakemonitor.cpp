@@ -7,7 +7,6 @@ FakeMonitor::FakeMonitor(QObject* parent) : QObject(parent)
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             m_clients.append(socket);
-            ++m_connections;
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                 m_clients.removeOne(socket);
                 socket->deleteLater();
@@ -40,9 +39,4 @@ void FakeMonitor::dropAll()
     const QList<QTcpSocket*> clients = m_clients; // disconnected() takes each off the list
     for (QTcpSocket* socket : clients)
         socket->abort();
-}
-
-void FakeMonitor::flood(qint64 bytes)
-{
-    send(QByteArray(bytes, 'x'));
 }
