@@ -43,16 +43,8 @@ class TestSingleInstance : public QObject {
     }
 
 private slots:
-    void init() { runtime = std::make_unique<QTemporaryDir>(); }
-    void cleanup()
-    {
-        for (QProcess& client : clients) {
-            client.kill();
-            client.waitForFinished();
-        }
-        clients.clear();
-        runtime.reset();
-    }
+    void init() { runtime = std::make_unique<QTemporaryDir>(); } // the last one removed
+    void cleanup() { clients.clear(); } // each killed, and waited for, as it goes
 
     // The version and mistakes are answered without a display (none is given).
     void theCommandLine_data()

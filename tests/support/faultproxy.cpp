@@ -71,8 +71,9 @@ public:
         }
         const bool slow = m_proxy.m_mode == FaultProxy::Mode::SlowLink;
         const qint64 at = QDeadlineTimer::current().deadline();
-        const qint64 up = moveUp(slow, at);
-        const qint64 down = moveDown(slow, at);
+        // While the target is still being connected to, the client's bytes wait.
+        const qint64 up = m_serverUp ? move(*m_client, m_server, m_up, true, slow, at) : -1;
+        const qint64 down = move(m_server, *m_client, m_down, false, slow, at);
         const qint64 wake = up < 0 ? down : down < 0 ? up : std::min(up, down);
         if (wake >= 0)
             m_wake.start(int(std::max<qint64>(wake - at, 0)));
@@ -82,10 +83,10 @@ public:
         // A side that closed is closed on the other side once all it sent has gone on.
         const bool clientGone = m_client->state() == QAbstractSocket::UnconnectedState;
         const bool serverGone = m_serverUp && m_server.state() == QAbstractSocket::UnconnectedState;
-        if (clientGone && m_client->bytesAvailable() == 0 && m_delayed.empty() &&
+        if (clientGone && m_client->bytesAvailable() == 0 && m_up.pieces.empty() &&
             m_server.state() == QAbstractSocket::ConnectedState)
             m_server.disconnectFromHost();
-        if (serverGone && m_server.bytesAvailable() == 0 &&
+        if (serverGone && m_server.bytesAvailable() == 0 && m_down.pieces.empty() &&
             m_client->state() == QAbstractSocket::ConnectedState)
             m_client->disconnectFromHost();
         if (clientGone && serverGone)
@@ -93,58 +94,44 @@ public:
     }
 
 private:
-    struct Delayed {
-        qint64 due;
-        QByteArray bytes;
+    // One direction's bytes taken from their sender, each piece with the time it is due.
+    struct Flow {
+        std::deque<std::pair<qint64, QByteArray>> pieces; // when due, what
+        qsizetype bytes = 0;
+        qint64 lastTakenAt = -1;
     };
 
-    // Client to server, each piece held back by the latency; the time the next is due.
-    qint64 moveUp(bool slow, qint64 at)
+    // Moves what is due; the time the next piece is, or -1. On a slow link the server's
+    // bytes go in chunks, one an interval, and the client's pieces each go that late.
+    qint64 move(QTcpSocket& from, QTcpSocket& to, Flow& flow, bool up, bool slow, qint64 at)
     {
-        if (!m_serverUp)
-            return -1; // still connecting: everything waits
-        if (m_server.state() != QAbstractSocket::ConnectedState) {
-            (void)m_client->readAll(); // nothing can reach the server any more
-            m_delayed.clear();
+        if (to.state() != QAbstractSocket::ConnectedState) {
+            (void)from.readAll(); // nothing can reach it any more
+            flow = {};
             return -1;
         }
-        const int latency = slow ? m_proxy.m_upLatencyMs : 0;
-        if (m_client->bytesAvailable() > 0 && m_delayedBytes < m_proxy.m_maxBuffered) {
-            m_delayed.push_back(
-                {at + latency, m_proxy.capture(m_client->read(m_proxy.m_maxBuffered), true)});
-            m_delayedBytes += m_delayed.back().bytes.size();
-        }
-        while (!m_delayed.empty() && m_delayed.front().due <= at &&
-               m_server.bytesToWrite() < m_proxy.m_maxBuffered) {
-            m_server.write(m_delayed.front().bytes);
-            m_delayedBytes -= m_delayed.front().bytes.size();
-            m_delayed.pop_front();
-        }
-        return !m_delayed.empty() && m_delayed.front().due > at ? m_delayed.front().due : -1;
-    }
-
-    // Server to client, in chunks on a slow link; the time the next chunk is due.
-    qint64 moveDown(bool slow, qint64 at)
-    {
-        if (m_client->state() != QAbstractSocket::ConnectedState) {
-            (void)m_server.readAll();
-            return -1;
-        }
-        const qsizetype room = m_proxy.m_maxBuffered - m_client->bytesToWrite();
-        if (m_server.bytesAvailable() == 0 || room <= 0)
-            return -1; // the client's bytesWritten wakes the link
-        if (!slow) {
-            m_client->write(m_proxy.capture(m_server.read(room), false));
-            return -1;
-        }
+        const bool chunked = slow && !up;
+        const qint64 interval = chunked ? m_proxy.m_intervalMs : 0;
         // The interval counts from the last chunk, so a new interval applies at once.
-        const qint64 next = m_lastChunkAt < 0 ? at : m_lastChunkAt + m_proxy.m_intervalMs;
-        if (at < next)
-            return next;
-        m_client->write(
-            m_proxy.capture(m_server.read(std::min(room, m_proxy.m_chunkBytes)), false));
-        m_lastChunkAt = at;
-        return m_server.bytesAvailable() > 0 ? at + m_proxy.m_intervalMs : -1;
+        const qint64 next = flow.lastTakenAt < 0 ? at : flow.lastTakenAt + interval;
+        const qsizetype room = m_proxy.m_maxBuffered - flow.bytes - to.bytesToWrite();
+        if (from.bytesAvailable() > 0 && room > 0 && next <= at) {
+            const qsizetype most = chunked ? std::min(room, m_proxy.m_chunkBytes) : room;
+            const qint64 due = slow && up ? at + m_proxy.m_upLatencyMs : at;
+            flow.pieces.emplace_back(due, m_proxy.capture(from.read(most), up));
+            flow.bytes += flow.pieces.back().second.size();
+            flow.lastTakenAt = at;
+        }
+        while (!flow.pieces.empty() && flow.pieces.front().first <= at) {
+            flow.bytes -= flow.pieces.front().second.size();
+            to.write(flow.pieces.front().second);
+            flow.pieces.pop_front();
+        }
+        if (!flow.pieces.empty())
+            return flow.pieces.front().first;
+        // Else the next chunk, unless the receiver is full: then its bytesWritten wakes the link.
+        const bool roomLeft = m_proxy.m_maxBuffered - flow.bytes - to.bytesToWrite() > 0;
+        return from.bytesAvailable() > 0 && roomLeft && chunked ? flow.lastTakenAt + interval : -1;
     }
 
     void end()
@@ -159,9 +146,8 @@ private:
     QTcpSocket* m_client;
     QTcpSocket m_server;
     QTimer m_wake;
-    std::deque<Delayed> m_delayed;
-    qsizetype m_delayedBytes = 0;
-    qint64 m_lastChunkAt = -1;
+    Flow m_up;
+    Flow m_down;
     bool m_serverUp = false;
     bool m_done = false;
 };
