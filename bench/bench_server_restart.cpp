@@ -14,6 +14,7 @@
 #include "testkit.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -22,6 +23,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -237,6 +239,27 @@ private:
     QByteArray m_logTail; // a line not yet complete
 };
 
+// Starts the server with its output in a file, not a pipe that it could fill while the
+// bench looks elsewhere, and waits until it listens; the port, or 0.
+quint16 startWithLog(QProcess& server, const QString& program, const QStringList& arguments,
+                     const QString& logPath)
+{
+    static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.setStandardOutputFile(logPath);
+    server.start(program, arguments);
+    for (const QDeadlineTimer deadline(15000); !deadline.hasExpired(); QThread::msleep(10)) {
+        QFile log(logPath);
+        const auto match = listening.match(
+            log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString());
+        if (match.hasMatch())
+            return match.captured(1).toUShort();
+        if (server.state() == QProcess::NotRunning)
+            break;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -275,7 +298,7 @@ int main(int argc, char* argv[])
                           QStringLiteral("quillora-restart-%1").arg(app.applicationPid())};
     const QString logPath = dir.filePath(QStringLiteral("server.log"));
     QProcess server;
-    const quint16 port = testkit::startListening(server, program, arguments, nullptr, logPath);
+    const quint16 port = startWithLog(server, program, arguments, logPath);
     if (port == 0) {
         out << "the server did not start" << Qt::endl;
         return 1;

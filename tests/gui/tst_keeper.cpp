@@ -187,7 +187,7 @@ private slots:
         real.keepOpen(QStringLiteral("Error in connection"), 3 * RefusalMs);
         server->send(Greeting);
         QVERIFY(greeted());
-        server->resetClient();
+        server->closeClient(true); // a reset
         QVERIFY(logged("The server closed the connection: check the password in Settings\\."));
         QTRY_COMPARE(RealModalBoxes::open(), 0);
         QCOMPARE(boxes().size(), testsupport::resetsTold() ? 1 : 0); // else an orderly close

@@ -88,7 +88,7 @@ private slots:
         const int descriptors = testkit::openDescriptors();
         for (bool reset : {false, true}) {
             QVERIFY(testsupport::connectMainWindow(*server));
-            reset ? server->resetClient() : server->closeClient();
+            server->closeClient(reset);
             QTRY_COMPARE(logMessages().first(), QString("Disconnected."));
             checkControls(main, false);
             QCOMPARE(boxes().size(), reset && testsupport::resetsTold() ? 2 : 1);

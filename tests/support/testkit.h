@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 
 #ifdef Q_OS_WIN
 #include <winsock2.h>
@@ -24,11 +23,9 @@ namespace testkit {
 
 // Starts `binary` (stdout and stderr merged) and waits until it says "Listening on
 // ADDRESS:PORT" (or, without a plain port, "Listening with TLS on"); the port, or 0. Everything it
-// wrote meanwhile is added to `output`. With a `logFile` its output goes there instead of a pipe,
-// so that a program not read between steps cannot fill its pipe and stop.
+// wrote meanwhile is added to `output`.
 inline quint16 startListening(QProcess& process, const QString& binary,
-                              const QStringList& arguments, QString* output = nullptr,
-                              const QString& logFile = {})
+                              const QStringList& arguments, QString* output = nullptr)
 {
     static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
     static const QRegularExpression tls(QStringLiteral("Listening with TLS on [0-9.]+:(\\d+)"));
@@ -36,20 +33,11 @@ inline quint16 startListening(QProcess& process, const QString& binary,
     QString& text = output ? *output : own;
     const qsizetype from = text.size();
     process.setProcessChannelMode(QProcess::MergedChannels);
-    if (!logFile.isEmpty())
-        process.setStandardOutputFile(logFile);
     process.start(binary, arguments);
     const QDeadlineTimer deadline(15000);
     for (;;) {
         const bool ended = process.state() == QProcess::NotRunning;
-        if (logFile.isEmpty()) {
-            text += QString::fromUtf8(process.readAll());
-        } else {
-            QFile file(logFile);
-            text.truncate(from);
-            if (file.open(QIODevice::ReadOnly))
-                text += QString::fromUtf8(file.readAll());
-        }
+        text += QString::fromUtf8(process.readAll());
         const auto match = listening.match(text, from);
         if (match.hasMatch())
             return match.captured(1).toUShort();
@@ -57,10 +45,7 @@ inline quint16 startListening(QProcess& process, const QString& binary,
             return tls.match(text, from).captured(1).toUShort();
         if (ended || deadline.hasExpired())
             return 0;
-        if (logFile.isEmpty())
-            process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 1000)));
-        else
-            QThread::msleep(10);
+        process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 1000)));
     }
 }
 
@@ -80,14 +65,13 @@ inline qint64 statusFigure(qint64 pid, const char* name)
     return -1;
 }
 
-// How many file descriptors the process holds (pid 0: this one); -1 where unreadable.
-inline int openDescriptors(qint64 pid = 0)
+// How many file descriptors this process holds; -1 where unreadable.
+inline int openDescriptors()
 {
-    const QDir fds(pid == 0 ? QStringLiteral("/proc/self/fd")
-                            : QStringLiteral("/proc/%1/fd").arg(pid));
-    if (!fds.exists())
-        return -1;
-    return int(fds.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    return fds.exists()
+               ? int(fds.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size())
+               : -1;
 }
 
 // Makes the next close of the socket a reset (RST) instead of an orderly close (FIN).

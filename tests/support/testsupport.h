@@ -123,7 +123,6 @@ public:
     void clearReceived() { m_received.clear(); }
     int connections() const { return m_connections; } // so far
     void closeClient(bool reset = false); // a reset (RST) if asked, else an orderly close
-    void resetClient() { closeClient(true); }
     bool waitForDisconnect(int timeoutMs = 5000)
     {
         return QTest::qWaitFor([this] { return m_clientGone || !m_client; }, timeoutMs);
