@@ -9,12 +9,11 @@
 // needed and the most any needed. Another build of the server may be named as the first
 // argument, to compare, and another number of clients as the second. Asserts nothing.
 
+#include "benchkit.h"
 #include "filelimit.h"
 #include "session/reconnectplan.h"
-#include "testkit.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -23,7 +22,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -239,27 +237,6 @@ private:
     QByteArray m_logTail; // a line not yet complete
 };
 
-// Starts the server with its output in a file, not a pipe that it could fill while the
-// bench looks elsewhere, and waits until it listens; the port, or 0.
-quint16 startWithLog(QProcess& server, const QString& program, const QStringList& arguments,
-                     const QString& logPath)
-{
-    static const QRegularExpression listening(QStringLiteral("Listening on [0-9.]+:(\\d+)"));
-    server.setProcessChannelMode(QProcess::MergedChannels);
-    server.setStandardOutputFile(logPath);
-    server.start(program, arguments);
-    for (const QDeadlineTimer deadline(15000); !deadline.hasExpired(); QThread::msleep(10)) {
-        QFile log(logPath);
-        const auto match = listening.match(
-            log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString());
-        if (match.hasMatch())
-            return match.captured(1).toUShort();
-        if (server.state() == QProcess::NotRunning)
-            break;
-    }
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -298,7 +275,7 @@ int main(int argc, char* argv[])
                           QStringLiteral("quillora-restart-%1").arg(app.applicationPid())};
     const QString logPath = dir.filePath(QStringLiteral("server.log"));
     QProcess server;
-    const quint16 port = startWithLog(server, program, arguments, logPath);
+    const quint16 port = benchkit::startWithLog(server, program, arguments, logPath);
     if (port == 0) {
         out << "the server did not start" << Qt::endl;
         return 1;

@@ -7,6 +7,7 @@
 // build of the server may be named as the first argument, to compare, and another number
 // of clients as the second. Asserts nothing.
 
+#include "benchkit.h"
 #include "database.h"
 #include "filelimit.h"
 #include "testkit.h"
@@ -346,11 +347,11 @@ int main(int argc, char* argv[])
                                                            : QStringLiteral(QUILLORA_SERVER_BIN);
     QProcess server;
     QString log;
-    const quint16 port = testkit::startListening(
+    const quint16 port = benchkit::startWithLog(
         server, program,
         {"--port", "0", "--db", dbPath, "--ping-interval", "86400", "--control",
          QStringLiteral("quillora-scale-%1").arg(app.applicationPid())},
-        &log, logPath);
+        logPath, &log);
     static const QRegularExpression controlSocket(QStringLiteral("Control socket: (\\S+)"));
     const QByteArray control = QFile::encodeName(controlSocket.match(log).captured(1));
     if (port == 0) {

@@ -6,6 +6,7 @@
 // address gets checked per second. Plain blocking sockets, one thread per client, so the
 // clients do not wait for each other. Asserts nothing.
 
+#include "benchkit.h"
 #include "contactstore.h"
 #include "database.h"
 #include "testkit.h"
@@ -235,12 +236,12 @@ int main(int argc, char* argv[])
     const QString program =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(QUILLORA_SERVER_BIN);
     QProcess server;
-    const quint16 port = testkit::startListening(
+    const quint16 port = benchkit::startWithLog(
         server, program,
         {"--port", "0", "--db", dbPath, "--password", QString::fromLatin1(Password),
          "--ping-interval", "86400", // no probes in the middle of a measured reply
          "--control", QStringLiteral("quillora-stall-%1").arg(app.applicationPid())},
-        nullptr, logPath);
+        logPath);
     if (port == 0) {
         out << "the server did not start" << Qt::endl;
         return 1;
