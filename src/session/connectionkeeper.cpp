@@ -28,6 +28,9 @@ ConnectionKeeper::ConnectionKeeper(Session& session, QObject* parent)
     : QObject(parent), m_session(session)
 {
     m_due.setSingleShot(true);
+    // A coarse timer may be set to fire a little after its time, and the countdown would
+    // then show a second more than the log said.
+    m_due.setTimerType(Qt::PreciseTimer);
     connect(&m_due, &QTimer::timeout, this, [this] {
         // Its timer does not count the time the computer slept: the retry comes that
         // much later than it was due.
