@@ -127,8 +127,9 @@ private slots:
         client.kill();
         wine({"--end"});
         wine({installed + "\\Uninstall.exe", "/S"});
-        // The uninstaller runs on from a copy of itself after the command returns.
-        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(folder) || QDir(folder).isEmpty(), 20000);
+        // The uninstaller runs on from a copy of itself: waited for until Wine has gone.
+        wine({"--wait"});
+        QVERIFY(!QFileInfo::exists(folder) || QDir(folder).isEmpty());
         QVERIFY(wine({"reg", "query", SettingsKey}).contains("ClientPort"));
         QVERIFY(!wine({"reg", "query", RunKey}).contains("Quillora Client"));
     }
